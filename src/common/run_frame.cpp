@@ -1,0 +1,116 @@
+#include "common/run_frame.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/frame_texts.h"
+
+RunFrame MakeRunFrame(const FrameProfile& profile) {
+  RunFrame frame{};
+  frame.profile = &profile;
+  frame.allocator = {std::malloc, std::free};
+  frame.read_key = platform::ReadKey;
+  frame.console = stdout;
+  return frame;
+}
+
+void Say(const RunFrame& frame, const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(frame.console, format, arguments);
+  va_end(arguments);
+  // A question is written without a line end and must be visible while
+  // the key wait that follows runs.
+  std::fflush(frame.console);
+}
+
+void FormatFramedLine(const char* text, char* line) {
+  std::size_t length = std::strlen(text);
+  if (length > kFrameFieldWidth) length = kFrameFieldWidth;
+  const std::size_t left = (kFrameFieldWidth - length) / 2;
+  char* cursor = line;
+  std::memcpy(cursor, " =====", 6);
+  cursor += 6;
+  std::memset(cursor, ' ', kFrameFieldWidth);
+  std::memcpy(cursor + left, text, length);
+  cursor += kFrameFieldWidth;
+  std::memcpy(cursor, "=====\n", 7);  // with its NUL
+}
+
+void PrintBanner(const RunFrame& frame) {
+  char title[kFrameFieldWidth + 1];
+  std::snprintf(title, sizeof title, "%s %s %s", frame.profile->program_name, kVersionText,
+                kCreditText);
+  const char* const framed_texts[] = {title, frame.profile->tool_text, kFreewareText, kRightsText};
+  char line[kFramedLineLength + 1];
+  std::fputs("\n", frame.console);
+  for (const char* text : framed_texts) {
+    FormatFramedLine(text, line);
+    std::fputs(line, frame.console);
+  }
+  std::fputs("\n", frame.console);
+  std::fflush(frame.console);
+}
+
+void AllocateRunBuffers(RunFrame& frame) {
+  const FrameProfile& profile = *frame.profile;
+  for (int k = 0; k < profile.buffer_count; ++k) {
+    void* block = frame.allocator.allocate(kWorkBufferSize);
+    if (block == nullptr) FailOutOfMemory(frame);
+    frame.buffers.slot[k] = static_cast<char*>(block);
+    frame.buffers.slot[k][0] = '\0';
+    frame.buffers.allocated = k + 1;
+  }
+}
+
+void FailOutOfMemory(RunFrame& frame) {
+  const FrameProfile& profile = *frame.profile;
+  Say(frame, profile.error_header_format, profile.error_header);
+  Say(frame, profile.out_of_memory_format, kNotEnoughMemory);
+  FailRun(frame, profile.abort_notice_on_out_of_memory ? AbortNotice::kPrint : AbortNotice::kOmit);
+}
+
+void ReleaseRunBuffers(RunFrame& frame) {
+  for (int k = 0; k < frame.buffers.allocated; ++k) {
+    frame.allocator.release(frame.buffers.slot[k]);
+    frame.buffers.slot[k] = nullptr;
+  }
+  frame.buffers.allocated = 0;
+}
+
+void PromptOverwrite(RunFrame& frame, const char* path) {
+  platform::FileHandle probe = platform::OpenForReading(path);
+  if (!platform::IsOpen(probe)) return;
+  Say(frame, kAlreadyExistsFormat, path, kAlreadyExists);
+  platform::CloseFile(probe);
+  Say(frame, kQuestionFormat, frame.profile->overwrite_question);
+  const int code = frame.read_key();
+  const char answer = static_cast<char>(code & 0xFF);
+  Say(frame, kAnswerEchoFormat, answer);
+  if (answer == 'Y' || answer == 'y') {
+    Say(frame, frame.profile->acceptance_format, frame.profile->acceptance_line);
+    return;
+  }
+  FailRun(frame, AbortNotice::kPrint);
+}
+
+void FailRun(RunFrame& frame, AbortNotice notice) {
+  if (notice == AbortNotice::kPrint) Say(frame, kAbortNoticeFormat, kAbortNotice);
+  ReleaseRunBuffers(frame);
+  AbortRun(frame);
+}
+
+void AbortRun(RunFrame& frame) {
+  Say(frame, kClosingPromptFormat, kClosingPrompt);
+  frame.read_key();
+  Say(frame, "\n\n");
+  std::exit(1);
+}
+
+void FinishRun(RunFrame& frame) {
+  ReleaseRunBuffers(frame);
+  Say(frame, kClosingPromptFormat, kClosingPrompt);
+  frame.read_key();
+  Say(frame, "\n\n");
+}

@@ -1,0 +1,82 @@
+// The console run frame both programs run in: banner, work buffers, the
+// overwrite question and the two endings, each of which waits for one key.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "common/work_buffers.h"
+#include "platform/platform.h"
+
+// The values in which the two programs' frames differ.
+struct FrameProfile {
+  const char* program_name;
+  const char* tool_text;
+  int buffer_count;
+  const char* error_header;
+  const char* error_header_format;  // of the out-of-memory ending
+  const char* out_of_memory_format;
+  bool abort_notice_on_out_of_memory;
+  const char* overwrite_question;
+  const char* acceptance_format;
+  const char* acceptance_line;
+};
+
+inline constexpr int kMaxRunBuffers = 7;
+inline constexpr std::size_t kFramedLineLength = 69;  // line end included
+inline constexpr std::size_t kFrameFieldWidth = 57;
+
+struct RunBuffers {
+  char* slot[kMaxRunBuffers];
+  int allocated;
+};
+
+// Replaceable so that a test can make allocation k fail.
+struct BufferAllocator {
+  void* (*allocate)(std::size_t size);
+  void (*release)(void* block);
+};
+
+// Everything a run owns from its start to its ending.
+struct RunFrame {
+  const FrameProfile* profile;
+  RunBuffers buffers;
+  BufferAllocator allocator;
+  int (*read_key)();
+  std::FILE* console;
+};
+
+// A frame that allocates with malloc, reads keys from the console and
+// writes to standard output.
+RunFrame MakeRunFrame(const FrameProfile& profile);
+
+// One message: one printf-style call, on the screen when it returns.
+void Say(const RunFrame& frame, const char* format, ...) TRENZIK_PRINTF_FORMAT(2, 3);
+
+// " =====" + text centred in 57 columns (odd blank to the right) + "=====\n".
+// `line` receives kFramedLineLength bytes and a NUL.
+void FormatFramedLine(const char* text, char* line);
+void PrintBanner(const RunFrame& frame);
+
+// Allocates the profile's work buffers 1 .. N in order; on the first failure
+// it takes the out-of-memory ending and does not return.
+void AllocateRunBuffers(RunFrame& frame);
+void ReleaseRunBuffers(RunFrame& frame);
+// The out-of-memory ending: the profile's lines, the buffers released, AbortRun.
+[[noreturn]] void FailOutOfMemory(RunFrame& frame);
+// Work buffer k (1-based), as the program Parts number them.
+inline char* WorkBuffer(RunFrame& frame, int k) { return frame.buffers.slot[k - 1]; }
+
+// Asks before `path` is replaced; returns when it cannot be opened for
+// reading or the user accepts, ends the run on refusal.
+void PromptOverwrite(RunFrame& frame, const char* path);
+
+enum class AbortNotice { kOmit, kPrint };
+// The failure path's close: the abort notice where due, the buffers
+// released, then AbortRun.
+[[noreturn]] void FailRun(RunFrame& frame, AbortNotice notice);
+
+// The failure ending: closing prompt, one key, exit status 1.
+[[noreturn]] void AbortRun(RunFrame& frame);
+// The successful ending: buffers released, closing prompt, one key.
+void FinishRun(RunFrame& frame);

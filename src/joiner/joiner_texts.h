@@ -1,0 +1,82 @@
+// Every text the joiner prints, with the format that lays it out.
+#pragma once
+
+#include "common/run_frame.h"
+
+inline constexpr FrameProfile kJoinerProfile = {
+    "Morvel",
+    "--- File Bind Tool ---",
+    6,
+    "ERROR : ",
+    "\n %s\n\n",
+    " %s\n\n",
+    true,
+    "Ok to overwrite file(y/n)?",
+    "\n %s\n",
+    "Overwriting existing file.",
+};
+
+struct JoinerUsageLine {
+  const char* format;
+  const char* text;  // nullptr: the format alone
+};
+inline constexpr JoinerUsageLine kJoinerUsage[] = {
+    {"  %s \n ", "ERROR: You must specify filename."},
+    {"   %s\n", "  "},
+    {"   %s\n", "Before binding, you must put all segmented files in the same folder."},
+    {"   %s\n", "  "},
+    {"%s\n", "  To use from Windows: "},
+    {"%s\n", "    Drag&drop the first segmented file ('*.1' file) to 'Morvel.exe'"},
+    {"  \n", nullptr},
+    {"  %s\n", "To use from DOS prompt: "},
+    {"    %s\n", "Morvel [filename of the first segmented file]"},
+    {"  %s\n", "Example: "},
+    {"    %s\n\n", "Morvel abc.zip.1"},
+};
+
+inline constexpr char kErrorHeader[] = "ERROR : ";
+// The header alone on its line, followed by an empty line or not.
+inline constexpr char kErrorHeaderFormat[] = "\n %s\n";
+inline constexpr char kErrorHeaderSpacedFormat[] = "\n %s\n\n";
+
+inline constexpr char kNotFoundFormat[] = "\n\x81\x40%s \n\n";
+
+inline constexpr char kNotFirstSegmentFormat[] = "\n  \"%s\" \n   %s\n  \"%s\"  \n\n";
+inline constexpr char kNotSegmented[] = "The file is not segmented with Trenzik.exe";
+inline constexpr char kOr[] = "or";
+inline constexpr char kNotFirst[] = "The file is not the first segmented file.";
+inline constexpr char kFirstExtensionFormat[] = "  %s\n\n";
+inline constexpr char kFirstExtension[] = "The first segmented file has extention of \".1\" ";
+
+inline constexpr char kMissingMemberFormat[] = "\n %s %s - %s";
+inline constexpr char kMissingSummaryFormat[] = "\n\n  %s \n\n";
+inline constexpr char kMissingSummary[] = "File(s) listed above not found.";
+
+inline constexpr char kCannotCreateFormat[] = "  %s\n\n";
+
+inline constexpr char kBindingFormat[] = " %s %s....";
+inline constexpr char kBinding[] = "Currently binding";
+inline constexpr char kDoneFormat[] = " %s\n";
+
+inline constexpr char kSuccessFormat[] = "\n %s\n";
+inline constexpr char kSuccess[] = "Successfully binded!";
+inline constexpr char kResultFormat[] = "\n %s\n";
+inline constexpr char kResult[] = "Result:";
+inline constexpr char kNameOfFileFormat[] = "  %s %s\n";
+inline constexpr char kNameOfFile[] = "Name of file:";
+inline constexpr char kFolderHeadingFormat[] = "  %s\n";
+inline constexpr char kFolderHeading[] = "Folder the file was created:";
+inline constexpr char kFolderFormat[] = "    %s\n";
+inline constexpr char kTotalFormat[] = "  %s %d\n";
+inline constexpr char kTotal[] = "Total number of files binded:";
+
+// Failures the original run did not foresee; same layout as "cannot create
+// file": the spaced error header, then the detail and an empty line.
+inline constexpr char kDetailFormat[] = "  %s\n\n";
+inline constexpr char kDetailWithNameFormat[] = "  %s '%s'\n\n";
+inline constexpr char kPathTooLong[] = "The path is too long.";
+inline constexpr char kNameNotPlain[] = "The stored file name is not a plain file name:";
+inline constexpr char kOutputIsSegment[] = "The output file would replace a segment of the set:";
+inline constexpr char kCannotOpenSegment[] = "cannot open file";
+inline constexpr char kCannotReadSegment[] = "cannot read file";
+inline constexpr char kCannotWriteOutput[] = "cannot write file";

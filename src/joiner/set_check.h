@@ -1,0 +1,40 @@
+// The joiner's start: command line, lookup of the named file, the set base
+// path, the header of segment 1 and the completeness of the set.
+#pragma once
+
+#include <cstdint>
+
+#include "common/run_frame.h"
+
+// The set as the start found it, handed to the joining run.
+struct JoinerSet {
+  const char* directory_part;  // where the output goes; may be empty
+  const char* set_base_path;   // segment k is this followed by k
+};
+
+struct FirstSegment {
+  platform::FileHandle file;
+  std::int32_t segment_count;
+};
+
+void RequireSegmentArgument(RunFrame& frame, int argc);
+void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set);
+// Opens set base path + "1" and checks its signature; on failure it prints
+// the not-first-segment message and ends the run.
+FirstSegment OpenFirstSegment(RunFrame& frame, const JoinerSet& set);
+// Lists every missing member of 1 .. N and ends the run when there is one.
+void CheckSetComplete(RunFrame& frame, const JoinerSet& set);
+
+// Joiner work buffers, in the order of allocation.
+enum JoinerBuffer {
+  kSetBasePathBuffer = 1,
+  kOutputPathBuffer,  // the stored name, then the output path
+  kSegmentPathBuffer,
+  kFoundNameBuffer,
+  kDirectoryPartBuffer,
+  kScratchBuffer,  // the stored name while the output path is composed, then display names
+};
+
+// The failure ending of the joiner for a failure with one detail line.
+[[noreturn]] void FailWithDetail(RunFrame& frame, const char* detail);
+[[noreturn]] void FailWithName(RunFrame& frame, const char* detail, const char* name);

@@ -1,0 +1,83 @@
+// The platform layer: everything that differs between Win32 and POSIX.
+// One implementation per platform (platform_win32.cpp, platform_posix.cpp);
+// CMake compiles exactly one of them. Program logic calls only what is here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define TRENZIK_PRINTF_FORMAT(format_index, first_argument) \
+  __attribute__((format(printf, format_index, first_argument)))
+#else
+#define TRENZIK_PRINTF_FORMAT(format_index, first_argument)
+#endif
+
+namespace platform {
+
+// The byte that separates path components: '\\' on Win32, '/' on POSIX.
+extern const char kPathSeparator;
+// Every byte that would make a file name reach into another folder: the
+// separator, and on Win32 also the slash and the drive colon.
+extern const char kNameSeparators[];
+
+// An open file: a file descriptor on POSIX, a HANDLE on Win32.
+struct FileHandle {
+  std::intptr_t value;
+};
+inline constexpr FileHandle kNoFile{-1};
+inline bool IsOpen(FileHandle file) { return file.value != kNoFile.value; }
+
+// Opens a file for binary reading; kNoFile on failure. A folder is never
+// opened as a file.
+FileHandle OpenForReading(const char* path);
+// Creates a file for binary writing, truncating an existing one; kNoFile on
+// failure. A folder is never opened as a file.
+FileHandle CreateForWriting(const char* path);
+// False when the close reported an error (a write-behind that failed).
+bool CloseFile(FileHandle file);
+
+// Reads up to `size` bytes at `offset`: the count read, 0 at end of file,
+// -1 on a read error.
+std::int64_t ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t size);
+// Writes all `size` bytes at `offset`; false on any failure (a full disk too).
+bool WriteAt(FileHandle file, std::uint64_t offset, const void* data, std::size_t size);
+
+// The size of a regular file as the file system records it; false for
+// anything that is not a regular file (a pipe, a device).
+bool RegularFileSize(FileHandle file, std::uint64_t* size);
+
+// True when both paths name the same existing file.
+bool SameFile(const char* path_a, const char* path_b);
+
+// Block copy between two open files at explicit offsets.
+struct CopyBuffer {
+  unsigned char* bytes;
+  std::size_t size;
+};
+enum class CopyFailure { kNone, kRead, kWrite };
+struct CopyOutcome {
+  std::uint64_t copied;  // less than asked only when the input ended early
+  CopyFailure failure;
+};
+// Copies `count` bytes from `from` at `from_offset` to `to` at `to_offset`,
+// using the kernel's in-place copy where there is one and `buffer` otherwise.
+CopyOutcome CopyRange(FileHandle from, std::uint64_t from_offset, FileHandle to,
+                      std::uint64_t to_offset, std::uint64_t count, CopyBuffer buffer);
+
+// Directory-entry lookup, as FindFirstFileA does it: the last component may
+// hold the wildcards '*' and '?'; folders match too; the stored name is the
+// entry's name as its folder holds it. When several entries match, the first
+// in byte order is reported.
+struct EntryLookup {
+  bool found;
+  bool release_failed;  // the lookup could not be released (not a failure of the run)
+};
+EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t capacity);
+
+// One key press from the console itself, never from standard input: 1 .. 255
+// for a character, 0 or 224 for the lead code of a function or cursor key,
+// -1 at once when no console input can be read.
+int ReadKey();
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+// Trenzik: cuts one file into a numbered segment set that fits removable media.
+#include "common/run_frame.h"
+#include "splitter/splitter_settings.h"
+#include "splitter/splitter_texts.h"
+#include "splitter/splitting_run.h"
+
+int main(int argc, char** argv) {
+  RunFrame frame = MakeRunFrame(kSplitterProfile);
+  PrintBanner(frame);
+  AllocateRunBuffers(frame);
+
+  SplitterSettings settings{};
+  RequireFileArgument(frame, argc);
+  LookUpInput(frame, argv[1], &settings);
+  const bool command_line_size_set = SegmentSizeFromCommandLine(frame, argc, argv, &settings);
+  FindProgramDirectory(frame, argv[0], &settings);
+  ApplyConfigurationFile(frame, command_line_size_set, &settings);
+
+  SplitInput(frame, settings);
+  FinishRun(frame);
+  return 0;
+}

@@ -1,0 +1,114 @@
+// Every text the splitter prints, with the format that lays it out.
+#pragma once
+
+#include "common/run_frame.h"
+
+inline constexpr char kSplitterName[] = "Trenzik";
+inline constexpr char kConfigurationFileName[] = "Trenzik.ini";
+
+inline constexpr FrameProfile kSplitterProfile = {
+    kSplitterName,
+    "--- File Segment Tool ---",
+    7,
+    "ERROR:",
+    "\n%s\n",
+    "%s\n",
+    false,
+    "Ok to overwrite all files(y/n)?",
+    " %s\n\n",
+    "Overwriting all existing files.",
+};
+
+// The usage text: one format and one argument per line (nullptr: none).
+struct UsageLine {
+  const char* format;
+  const char* text;
+};
+inline constexpr UsageLine kSplitterUsage[] = {
+    {"%s\n\n", "  ERROR: You must specify filename."},
+    {"%s\n", "  To use from Windows: "},
+    {"%s\n", "    Drag&drop the file you want to segment on 'Trenzik.exe'"},
+    {"%s\n", "    Segment size is read from 'Trenzik.ini'."},
+    {"%s\n", "  "},
+    {"%s\n", "  To use from DOS prompt: "},
+    {"%s\n", "    Trenzik [filename] [segment size]"},
+    {"%s\n", "    You may omit [segment size] in which case, [segment size]"},
+    {"%s\n", "    is read from 'Trenzik.ini' file (Use 1440000 for 1.44M,"},
+    {"%s\n", "    720000 for 720K)"},
+    {"  \n", nullptr},
+    {"%s\n", "    Example: Trenzik abc.zip 720000"},
+    {"%s\n", "  "},
+};
+
+// Errors: the header on a line of its own, then the detail.
+inline constexpr char kErrorHeaderFormat[] = "\n%s\n";
+inline constexpr char kErrorHeader[] = "ERROR:";
+inline constexpr char kFileNotFoundFormat[] = "  %s \n";
+inline constexpr char kCheckFilenameFormat[] = "  %s\n";
+inline constexpr char kCheckFilename[] = "Check the filename and try again.";
+
+// Segment size from the command line and the configuration file.
+inline constexpr char kSizeSetFormat[] = " %s %d\n\n";
+inline constexpr char kSizeSetFromFileFormat[] = "  %s %d\n";
+inline constexpr char kSizeSetTo[] = "[segment size] is set to:";
+inline constexpr char kSizeInvalidFormat[] = " %s";
+inline constexpr char kSizeInvalid[] = "[segment size] is too small, too large, or invalid. ";
+inline constexpr char kSizeRangeFormat[] = "\n %s\n";
+inline constexpr char kSizeRange[] =
+    "Valid [segment size] is a number between 512 and 2000000000(2GB)";
+inline constexpr char kSizeResetFormat[] = " %s %d\n";
+inline constexpr char kConfigNotFoundFormat[] = "\n %s.\n";
+inline constexpr char kConfigNotFound[] = "'Trenzik.ini' file not found.";
+inline constexpr char kSizeDefaultFormat[] = " %s %d\n\n";
+inline constexpr char kSizeSetToDefault[] = "[segment size] is set to default:";
+// The command line set the size and no file can change it: say so plainly.
+inline constexpr char kSizeKeptFormat[] = " %s %d\n\n";
+inline constexpr char kSizeKeptFromCommandLine[] = "[segment size] is set from the command line:";
+inline constexpr char kReadingConfigFormat[] = " %s\n";
+inline constexpr char kReadingConfig[] = "Reading values from 'Trenzik.ini'.";
+inline constexpr char kFinishedConfigFormat[] = " %s\n";
+inline constexpr char kFinishedConfig[] = "Finished reading from 'Trenzik.ini' file.";
+inline constexpr char kAfterConfig[] = " \n";
+inline constexpr char kConfigErrorFormat[] = "\n %s %s.\n";
+inline constexpr char kConfigError[] = "There is an error in 'Trenzik.ini'.";
+
+// The splitting run.
+inline constexpr char kStepFormat[] = " %s";
+inline constexpr char kCalculatingSize[] = "Calculating file size....";
+inline constexpr char kWritingHeader[] = "writing header....";
+inline constexpr char kDoneLineFormat[] = " %s\n";
+inline constexpr char kTooSmallFormat[] = "\n %s \n";
+inline constexpr char kTooSmall[] = "File size is smaller than or equals to [segment size].";
+inline constexpr char kNotSegmentedFormat[] = " %s\n";
+inline constexpr char kNotSegmented[] = "File will not be segmented.";
+inline constexpr char kWritingToFormat[] = "\n %s %s....";
+inline constexpr char kWritingTo[] = "writing to";
+inline constexpr char kFirstCannotCreateFormat[] = "  %s\n";
+inline constexpr char kLaterCannotCreateFormat[] = " %s\n";
+
+inline constexpr char kSuccessFormat[] = "\n %s\n";
+inline constexpr char kSuccess[] = "Successfully segmented!";
+inline constexpr char kResultFormat[] = "\n %s\n";
+inline constexpr char kResult[] = "Reult :";
+inline constexpr char kNameSegmentedFormat[] = "  %s %s\n";
+inline constexpr char kNameSegmented[] = "Name of the file segmented:";
+inline constexpr char kFolderHeadingFormat[] = "  %s\n";
+inline constexpr char kFolderHeading[] = "Name of the folder segmented files created :";
+inline constexpr char kFolderFormat[] = "    %s\n";
+inline constexpr char kTotalFormat[] = "  %s %d\n";
+inline constexpr char kTotal[] = "Total number of segment files:";
+inline constexpr char kToBindFormat[] = "\n %s '%s' %s\n";
+inline constexpr char kToBind[] = "To bind the segmented files, just drag&drop";
+inline constexpr char kToBindTail[] = "file on 'Morvel' (Morvel.exe) program.";
+
+// Failures the original run did not foresee; same layout as its others:
+// the error header, then "  " and the detail.
+inline constexpr char kDetailFormat[] = "  %s\n";
+inline constexpr char kDetailWithPathFormat[] = "  %s '%s'\n";
+inline constexpr char kPathTooLong[] = "The path is too long.";
+inline constexpr char kNameTooLong[] = "The file name is longer than 255 bytes.";
+inline constexpr char kTooManySegments[] =
+    "The file is too large: it would need more than 2147483647 segment files.";
+inline constexpr char kCannotReadInput[] = "cannot read file";
+inline constexpr char kCannotWriteSegment[] = "cannot write file";
+inline constexpr char kInputChanged[] = "The file changed while it was being segmented.";
