@@ -16,6 +16,8 @@ inline constexpr FrameProfile kJoinerProfile = {
     "Overwriting existing file.",
 };
 
+namespace joiner_texts {
+
 struct JoinerUsageLine {
   const char* format;
   const char* text;  // nullptr: the format alone
@@ -80,3 +82,5 @@ inline constexpr char kOutputIsSegment[] = "The output file would replace a segm
 inline constexpr char kCannotOpenSegment[] = "cannot open file";
 inline constexpr char kCannotReadSegment[] = "cannot read file";
 inline constexpr char kCannotWriteOutput[] = "cannot write file";
+
+}  // namespace joiner_texts

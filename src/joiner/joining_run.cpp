@@ -9,6 +9,9 @@
 #include "common/segment_format.h"
 #include "joiner/joiner_texts.h"
 
+using namespace joiner_texts;
+
+
 namespace {
 
 // Copies run to the end of their segment; the end is wherever the file ends.

@@ -7,6 +7,8 @@
 #include "common/segment_format.h"
 #include "joiner/joiner_texts.h"
 
+using namespace joiner_texts;
+
 void FailWithDetail(RunFrame& frame, const char* detail) {
   Say(frame, kErrorHeaderSpacedFormat, kErrorHeader);
   Say(frame, kDetailFormat, detail);
@@ -55,6 +57,7 @@ void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set) {
   set->directory_part = directory_part;
   set->set_base_path = set_base_path;
 }
+
 
 namespace {
 

@@ -7,6 +7,9 @@
 #include "common/segment_format.h"
 #include "splitter/splitter_texts.h"
 
+using namespace splitter_texts;
+
+
 namespace {
 
 bool IsSizeTextWhiteSpace(char byte) {

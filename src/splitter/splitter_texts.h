@@ -19,6 +19,8 @@ inline constexpr FrameProfile kSplitterProfile = {
     "Overwriting all existing files.",
 };
 
+namespace splitter_texts {
+
 // The usage text: one format and one argument per line (nullptr: none).
 struct UsageLine {
   const char* format;
@@ -112,3 +114,5 @@ inline constexpr char kTooManySegments[] =
 inline constexpr char kCannotReadInput[] = "cannot read file";
 inline constexpr char kCannotWriteSegment[] = "cannot write file";
 inline constexpr char kInputChanged[] = "The file changed while it was being segmented.";
+
+}  // namespace splitter_texts

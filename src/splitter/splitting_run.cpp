@@ -8,6 +8,9 @@
 #include "common/segment_format.h"
 #include "splitter/splitter_texts.h"
 
+using namespace splitter_texts;
+
+
 namespace {
 
 // Work buffers 5 .. 7 of the splitter; 1 .. 4 belong to the start.
@@ -79,8 +82,8 @@ bool CountInputBytes(platform::FileHandle input, platform::CopyBuffer buffer,
 }
 
 void MeasureInput(SplitRun& run, platform::CopyBuffer buffer) {
-  Say(run.frame, kStepFormat, kCalculatingSize);
   platform::FileHandle input = OpenInput(run.frame, run.settings.input_path);
+  Say(run.frame, kStepFormat, kCalculatingSize);
   if (!CountInputBytes(input, buffer, &run.input_size)) {
     FailWithPath(run.frame, kCannotReadInput, run.settings.input_path);
   }

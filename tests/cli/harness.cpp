@@ -1,0 +1,200 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace harness {
+
+namespace {
+
+// Standard input of every run: an answer that would accept any question,
+// so that a program reading it instead of the console gives itself away.
+constexpr char kStdinBait[] = "yyyy\ny\ny\n";
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+[[noreturn]] void StartChild(const ProgramRun& run, int stdin_fd, int stdout_fd, int stderr_fd) {
+  dup2(stdin_fd, 0);
+  dup2(stdout_fd, 1);
+  dup2(stderr_fd, 2);
+  if (!run.working_directory.empty() && chdir(run.working_directory.c_str()) != 0) _exit(126);
+  if (run.file_size_limit >= 0) {
+    signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+    struct rlimit limit {
+      static_cast<rlim_t>(run.file_size_limit), static_cast<rlim_t>(run.file_size_limit)
+    };
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  std::vector<char*> words;
+  for (const std::string& word : run.words) words.push_back(const_cast<char*>(word.c_str()));
+  words.push_back(nullptr);
+  execv(run.executable.c_str(), words.data());
+  _exit(127);
+}
+
+int MakeStdinFile() {
+  char name[] = "/tmp/trenzik-stdin-XXXXXX";
+  int fd = mkstemp(name);
+  if (fd < 0) Fail("mkstemp");
+  unlink(name);
+  if (write(fd, kStdinBait, sizeof kStdinBait - 1) < 0) Fail("write");
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+void Drain(int fd, std::string* into, bool* open) {
+  char block[4096];
+  ssize_t got = read(fd, block, sizeof block);
+  if (got > 0) {
+    into->append(block, static_cast<std::size_t>(got));
+  } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+    *open = false;  // EIO on the terminal once the program is gone
+  }
+}
+
+}  // namespace
+
+RunOutcome Run(const ProgramRun& run) {
+  RunOutcome outcome;
+  int stdin_fd = MakeStdinFile();
+  int out_pipe[2];
+  if (pipe(out_pipe) != 0) Fail("pipe");
+  int saved_stderr = dup(2);
+
+  int master = -1;
+  pid_t child;
+  if (run.terminal) {
+    child = forkpty(&master, nullptr, nullptr, nullptr);
+    if (child < 0) Fail("forkpty");
+  } else {
+    child = fork();
+    if (child < 0) Fail("fork");
+    if (child == 0) setsid();  // a new session without a controlling terminal
+  }
+  if (child == 0) {
+    close(out_pipe[0]);
+    StartChild(run, stdin_fd, out_pipe[1], saved_stderr);
+  }
+  close(out_pipe[1]);
+  close(saved_stderr);
+  if (master >= 0) tcgetattr(master, &outcome.mode_before);
+
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(run.timeout_seconds);
+  std::size_t step = 0;
+  std::size_t search_from = 0;
+  bool out_open = true;
+  bool terminal_open = master >= 0;
+  while (out_open) {
+    // Run every step whose text has appeared.
+    while (step < run.steps.size()) {
+      const Step& next = run.steps[step];
+      std::size_t found = outcome.output.find(next.wait_for, search_from);
+      if (found == std::string::npos) break;
+      search_from = found + next.wait_for.size();
+      if (next.action) next.action(child);
+      if (!next.keys.empty() && master >= 0) {
+        if (write(master, next.keys.data(), next.keys.size()) < 0) Fail("write to terminal");
+      }
+      ++step;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) {
+      outcome.timed_out = true;
+      kill(child, SIGKILL);
+      break;
+    }
+    struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {master, POLLIN, 0}};
+    int count = terminal_open ? 2 : 1;
+    if (poll(fds, static_cast<nfds_t>(count), static_cast<int>(left)) < 0 && errno != EINTR) {
+      Fail("poll");
+    }
+    if (fds[0].revents != 0) Drain(out_pipe[0], &outcome.output, &out_open);
+    if (terminal_open && fds[1].revents != 0) Drain(master, &outcome.terminal_text, &terminal_open);
+  }
+  outcome.steps_done = step == run.steps.size();
+
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status)) outcome.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+  if (master >= 0) {
+    tcgetattr(master, &outcome.mode_after);
+    close(master);
+  }
+  outcome.stdin_untouched = lseek(stdin_fd, 0, SEEK_CUR) == 0;
+  close(stdin_fd);
+  close(out_pipe[0]);
+  return outcome;
+}
+
+bool SameTerminalMode(const struct termios& a, const struct termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "trenzik-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!file) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error("cannot read " + path);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
+
+void MakeFolder(const std::string& path) { std::filesystem::create_directories(path); }
+
+void LinkProgram(const std::string& target, const std::string& link) {
+  std::filesystem::create_directories(std::filesystem::path(link).parent_path());
+  std::filesystem::create_symlink(target, link);
+}
+
+}  // namespace harness

@@ -1,0 +1,76 @@
+// Runs a built program the way a user would and records what it printed,
+// byte for byte: either with no controlling terminal at all (every key wait
+// returns at once) or inside a pseudo terminal that types keys, while
+// standard input comes from a file the program must never read.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+// Once the program's output holds `wait_for` (searched from where the
+// previous step's text was found), `action` runs and then `keys` are typed.
+struct Step {
+  std::string wait_for;
+  std::string keys;
+  std::function<void(pid_t)> action;
+};
+
+struct ProgramRun {
+  std::string executable;          // what is started
+  std::vector<std::string> words;  // the command line, word 0 as typed
+  std::string working_directory;
+  bool terminal = false;
+  std::vector<Step> steps;
+  long long file_size_limit = -1;  // bytes; the program gets EFBIG beyond it
+  int timeout_seconds = 30;
+};
+
+struct RunOutcome {
+  std::string output;         // standard output
+  std::string terminal_text;  // what reached the terminal (echo only, if anything)
+  int exit_status = -1;       // -1 when ended by a signal
+  int signal = 0;
+  bool timed_out = false;
+  bool stdin_untouched = false;  // the standard-input file was never read
+  bool steps_done = false;       // every step's text appeared
+  struct termios mode_before {};
+  struct termios mode_after {};
+};
+
+RunOutcome Run(const ProgramRun& run);
+
+// True when both modes agree on everything a program may change.
+bool SameTerminalMode(const struct termios& a, const struct termios& b);
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// File helpers for setting up and checking runs.
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+std::string RandomBytes(std::size_t size, unsigned seed);
+void MakeFolder(const std::string& path);
+// A link at `link` to the executable `target`, so that a run's word 0 can
+// name any folder.
+void LinkProgram(const std::string& target, const std::string& link);
+
+}  // namespace harness

@@ -1,0 +1,234 @@
+// The run frame: banner geometry, the out-of-memory endings of both
+// programs, the overwrite question and the endings' key waits.
+#include "common/run_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "joiner/joiner_texts.h"
+#include "splitter/splitter_texts.h"
+
+namespace {
+
+std::string Contents(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char block[4096];
+  while (std::size_t got = std::fread(block, 1, sizeof block, file)) text.append(block, got);
+  return text;
+}
+
+// A frame that writes into a temporary file and reads scripted keys.
+struct TestFrame {
+  RunFrame frame;
+  std::FILE* console;
+  explicit TestFrame(const FrameProfile& profile) : frame(MakeRunFrame(profile)) {
+    console = std::tmpfile();
+    frame.console = console;
+    frame.read_key = [] { return -1; };
+  }
+  ~TestFrame() { std::fclose(console); }
+  std::string Output() { return Contents(console); }
+};
+
+std::string FramedLine(const char* text) {
+  char line[kFramedLineLength + 1];
+  FormatFramedLine(text, line);
+  return line;
+}
+
+TEST(Banner, FramedLinesAreCentredWithTheOddBlankToTheRight) {
+  EXPECT_EQ(FramedLine("--- File Segment Tool ---"),
+            " =====                --- File Segment Tool ---                =====\n");
+  EXPECT_EQ(FramedLine("--- File Bind Tool ---"),
+            " =====                 --- File Bind Tool ---                  =====\n");
+  EXPECT_EQ(FramedLine("This software is a freeware"),
+            " =====               This software is a freeware               =====\n");
+}
+
+class BannerTest : public ::testing::TestWithParam<const FrameProfile*> {};
+
+TEST_P(BannerTest, IsAnEmptyLineFourFramedLinesAndAnEmptyLine) {
+  TestFrame test(*GetParam());
+  PrintBanner(test.frame);
+  std::istringstream lines(test.Output());
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "");
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line.size() + 1, kFramedLineLength) << line;
+    EXPECT_EQ(line.substr(0, 6), " =====");
+    EXPECT_EQ(line.substr(line.size() - 5), "=====");
+    // Centred: the blanks on the right number the same as on the left or one more.
+    const std::string field = line.substr(6, kFrameFieldWidth);
+    const std::size_t left = field.find_first_not_of(' ');
+    const std::size_t right = field.size() - 1 - field.find_last_not_of(' ');
+    EXPECT_TRUE(right == left || right == left + 1) << line;
+  }
+  std::getline(lines, line);
+  EXPECT_EQ(line, "");
+  EXPECT_FALSE(std::getline(lines, line));
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, BannerTest,
+                         ::testing::Values(&kSplitterProfile, &kJoinerProfile));
+
+TEST(Banner, TitleNamesTheProgramAndVersion) {
+  TestFrame test(kJoinerProfile);
+  PrintBanner(test.frame);
+  const std::string output = test.Output();
+  EXPECT_NE(output.find(" Morvel v1.0 (English version) "), std::string::npos);
+}
+
+// Allocation counters for the out-of-memory tests; each death test runs in
+// a child process of its own, so the counts start at zero there.
+int g_allocations = 0;
+int g_releases = 0;
+int g_fail_at = 0;
+
+void* FailingAllocate(std::size_t size) {
+  if (++g_allocations == g_fail_at) return nullptr;
+  return std::malloc(size);
+}
+void CountingRelease(void* block) {
+  ++g_releases;
+  std::free(block);
+}
+void ReportCounts() { std::fprintf(stderr, "allocations=%d releases=%d\n", g_allocations, g_releases); }
+
+void AllocateFailingAt(const FrameProfile& profile, int fail_at, const std::string& path) {
+  RunFrame frame = MakeRunFrame(profile);
+  frame.console = std::fopen(path.c_str(), "wb");
+  frame.read_key = [] { return -1; };
+  frame.allocator = {FailingAllocate, CountingRelease};
+  g_fail_at = fail_at;
+  std::atexit(ReportCounts);
+  AllocateRunBuffers(frame);
+  std::fprintf(stderr, "returned\n");
+}
+
+struct OutOfMemoryCase {
+  const char* name;
+  const FrameProfile* profile;
+  int fail_at;
+  std::string output;
+};
+
+class OutOfMemoryTest : public ::testing::TestWithParam<OutOfMemoryCase> {};
+
+TEST_P(OutOfMemoryTest, PrintsTheProgramsLinesReleasesEarlierBuffersAndExitsWithOne) {
+  const OutOfMemoryCase& c = GetParam();
+  const std::string path = ::testing::TempDir() + "out_of_memory_" + c.name + ".txt";
+  const std::string counts = "allocations=" + std::to_string(c.fail_at) +
+                             " releases=" + std::to_string(c.fail_at - 1);
+  EXPECT_EXIT(AllocateFailingAt(*c.profile, c.fail_at, path), ::testing::ExitedWithCode(1),
+              counts);
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream written;
+  written << file.rdbuf();
+  EXPECT_EQ(written.str(), c.output);
+}
+
+const std::string kClosing = "\nAfter checking the message above, press any key to exit.\n\n";
+const std::string kSplitterOutOfMemory =
+    "\nERROR:\nNot enough memory to allocate buffer.\n" + kClosing;
+const std::string kJoinerOutOfMemory =
+    "\n ERROR : \n\n Not enough memory to allocate buffer.\n\n Program aborted. \n" + kClosing;
+
+INSTANTIATE_TEST_SUITE_P(
+    Allocations, OutOfMemoryTest,
+    ::testing::Values(OutOfMemoryCase{"SplitterFirst", &kSplitterProfile, 1, kSplitterOutOfMemory},
+                      OutOfMemoryCase{"SplitterFourth", &kSplitterProfile, 4, kSplitterOutOfMemory},
+                      OutOfMemoryCase{"SplitterLast", &kSplitterProfile, 7, kSplitterOutOfMemory},
+                      OutOfMemoryCase{"JoinerFirst", &kJoinerProfile, 1, kJoinerOutOfMemory},
+                      OutOfMemoryCase{"JoinerLast", &kJoinerProfile, 6, kJoinerOutOfMemory}),
+    [](const ::testing::TestParamInfo<OutOfMemoryCase>& info) { return info.param.name; });
+
+TEST(RunBuffers, AllocatesTheProfilesCountAndReleasesThemAll) {
+  TestFrame splitter(kSplitterProfile);
+  AllocateRunBuffers(splitter.frame);
+  EXPECT_EQ(splitter.frame.buffers.allocated, 7);
+  for (int k = 1; k <= 7; ++k) ASSERT_NE(WorkBuffer(splitter.frame, k), nullptr);
+  ReleaseRunBuffers(splitter.frame);
+  EXPECT_EQ(splitter.frame.buffers.allocated, 0);
+  EXPECT_EQ(splitter.Output(), "");
+
+  TestFrame joiner(kJoinerProfile);
+  AllocateRunBuffers(joiner.frame);
+  EXPECT_EQ(joiner.frame.buffers.allocated, 6);
+  ReleaseRunBuffers(joiner.frame);
+}
+
+TEST(FinishRun, ShowsTheClosingPromptWaitsForOneKeyAndEndsTheLine) {
+  TestFrame test(kSplitterProfile);
+  static int keys_read;
+  keys_read = 0;
+  test.frame.read_key = []() -> int { return ++keys_read, 'x'; };
+  AllocateRunBuffers(test.frame);
+  FinishRun(test.frame);
+  EXPECT_EQ(test.Output(), kClosing);
+  EXPECT_EQ(keys_read, 1);
+  EXPECT_EQ(test.frame.buffers.allocated, 0);
+}
+
+TEST(PromptOverwrite, AsksNothingWhenThePathCannotBeOpened) {
+  TestFrame test(kJoinerProfile);
+  test.frame.read_key = []() -> int {
+    ADD_FAILURE() << "no key may be read";
+    return 'y';
+  };
+  PromptOverwrite(test.frame, (::testing::TempDir() + "no/such/file").c_str());
+  EXPECT_EQ(test.Output(), "");
+}
+
+struct AcceptCase {
+  const FrameProfile* profile;
+  int key;
+  std::string after_path;
+};
+
+class PromptAcceptTest : public ::testing::TestWithParam<AcceptCase> {};
+
+TEST_P(PromptAcceptTest, EchoesTheKeyAndPrintsTheAcceptanceLine) {
+  const std::string path = ::testing::TempDir() + "existing_output";
+  std::ofstream(path) << "old";
+  TestFrame test(*GetParam().profile);
+  static int key;
+  key = GetParam().key;
+  test.frame.read_key = [] { return key; };
+  PromptOverwrite(test.frame, path.c_str());
+  EXPECT_EQ(test.Output(), " '" + path + "' already exists." + GetParam().after_path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, PromptAcceptTest,
+    ::testing::Values(
+        AcceptCase{&kSplitterProfile, 'y',
+                   "\n Ok to overwrite all files(y/n)? y\n\n Overwriting all existing files.\n\n"},
+        AcceptCase{&kJoinerProfile, 'Y',
+                   "\n Ok to overwrite file(y/n)? Y\n\n\n Overwriting existing file.\n"},
+        // Only the low eight bits count: 0x179 reads as 'y'.
+        AcceptCase{&kJoinerProfile, 0x179,
+                   "\n Ok to overwrite file(y/n)? y\n\n\n Overwriting existing file.\n"}));
+
+void RefuseOverwriting(const std::string& path) {
+  RunFrame frame = MakeRunFrame(kJoinerProfile);
+  frame.console = std::tmpfile();
+  frame.read_key = [] { return static_cast<int>('n'); };
+  PromptOverwrite(frame, path.c_str());
+}
+
+TEST(PromptOverwrite, RefusalAbortsWithStatusOne) {
+  const std::string path = ::testing::TempDir() + "existing_output_refused";
+  std::ofstream(path) << "old";
+  EXPECT_EXIT(RefuseOverwriting(path), ::testing::ExitedWithCode(1), "");
+}
+
+}  // namespace
