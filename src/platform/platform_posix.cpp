@@ -216,11 +216,13 @@ EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t 
         best = name;
         best_found = true;
         break;  // the typed spelling is the folder's own
-      } else {
+      } else if (entry->d_ino == target.st_ino) {
         struct stat candidate;
         std::string candidate_path = folder + name;
         matches = lstat(candidate_path.c_str(), &candidate) == 0 &&
                   candidate.st_dev == target.st_dev && candidate.st_ino == target.st_ino;
+      } else {
+        matches = false;
       }
       if (matches && (!best_found || ByteOrderLess(name, best))) {
         best = name;

@@ -26,6 +26,7 @@ namespace {
 // Standard input of every run: an answer that would accept any question,
 // so that a program reading it instead of the console gives itself away.
 constexpr char kStdinBait[] = "yyyy\ny\ny\n";
+constexpr useconds_t kKeyDelayMicroseconds = 100000;
 
 [[noreturn]] void Fail(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -112,6 +113,10 @@ RunOutcome Run(const ProgramRun& run) {
       search_from = found + next.wait_for.size();
       if (next.action) next.action(child);
       if (!next.keys.empty() && master >= 0) {
+        // The text is out before the wait begins; a user's key comes later.
+        // Typed at once, Ctrl+C could still meet the terminal's interrupt
+        // key before the wait has turned it off.
+        if (!next.wait_for.empty()) usleep(kKeyDelayMicroseconds);
         if (write(master, next.keys.data(), next.keys.size()) < 0) Fail("write to terminal");
       }
       ++step;

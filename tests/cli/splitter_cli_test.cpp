@@ -1,0 +1,631 @@
+// The splitter run as a whole: every byte it prints, the segment files it
+// leaves behind and its exit status. The program is linked into a fresh
+// folder's bin/ so that its program directory (word 0 as typed) is known;
+// the input lies in data/, which is also the current folder unless a case
+// says otherwise. Without a terminal every key wait returns at once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "expected_text.h"
+#include "harness.h"
+
+namespace {
+
+using harness::ProgramRun;
+using harness::RunOutcome;
+using harness::Step;
+
+// ---------------------------------------------------------------------------
+// What the splitter prints, written out from its message formats.
+
+const std::string kUsage =
+    "  ERROR: You must specify filename.\n"
+    "\n"
+    "  To use from Windows: \n"
+    "    Drag&drop the file you want to segment on 'Trenzik.exe'\n"
+    "    Segment size is read from 'Trenzik.ini'.\n"
+    "  \n"
+    "  To use from DOS prompt: \n"
+    "    Trenzik [filename] [segment size]\n"
+    "    You may omit [segment size] in which case, [segment size]\n"
+    "    is read from 'Trenzik.ini' file (Use 1440000 for 1.44M,\n"
+    "    720000 for 720K)\n"
+    "  \n"
+    "    Example: Trenzik abc.zip 720000\n"
+    "  \n";
+
+const std::string kNotFound =
+    "\nERROR:\n"
+    "  File not found. \n"
+    "  Check the filename and try again.\n";
+
+const std::string kInvalidSize =
+    " [segment size] is too small, too large, or invalid. \n"
+    " Valid [segment size] is a number between 512 and 2000000000(2GB)\n"
+    " [segment size] is set to: 1440000\n";
+
+const std::string kNoIniDefault =
+    "\n 'Trenzik.ini' file not found..\n"
+    " [segment size] is set to default: 1440000\n\n";
+
+const std::string kReading = " Reading values from 'Trenzik.ini'.\n";
+const std::string kFinished = " Finished reading from 'Trenzik.ini' file.\n \n";
+const std::string kIniError =
+    "\n ERROR: There is an error in 'Trenzik.ini'..\n"
+    " Program aborted. \n";
+
+const std::string kRefused =
+    " Calculating file size.... Done!\n"
+    "\n File size is smaller than or equals to [segment size]. \n"
+    " File will not be segmented.\n";
+
+const std::string kPathTooLong = "\nERROR:\n  The path is too long.\n";
+
+std::string SizeSet(const std::string& number) {
+  return " [segment size] is set to: " + number + "\n\n";
+}
+std::string SizeFromFile(const std::string& number) {
+  return "  [segment size] is set to: " + number + "\n";
+}
+// The ini is absent while the command line fixed the size.
+std::string NoIniSizeKept(const std::string& number) {
+  return "\n 'Trenzik.ini' file not found..\n"
+         " [segment size] is set from the command line: " +
+         number + "\n\n";
+}
+
+// A successful run from the measuring on; `question` is what the overwrite
+// question adds between the measuring and the header.
+std::string SplitBody(const std::string& name, const std::string& folder, int count,
+                      const std::string& question = "") {
+  std::string text = " Calculating file size.... Done!\n" + question + " writing header.... Done!";
+  for (int k = 1; k <= count; ++k) {
+    if (k > 1) text += " Done!";
+    text += "\n writing to " + name + "." + std::to_string(k) + "....";
+  }
+  return text + " Done!\n\n Successfully segmented!\n\n Reult :\n" +
+         "  Name of the file segmented: " + name + "\n" +
+         "  Name of the folder segmented files created :\n" + "    " + folder + "\n" +
+         "  Total number of segment files: " + std::to_string(count) + "\n" +
+         "\n To bind the segmented files, just drag&drop '" + name +
+         ".1' file on 'Morvel' (Morvel.exe) program.\n";
+}
+
+std::string WholeRun(const std::string& middle) {
+  return expected::kSplitterBanner + middle + expected::kClosing;
+}
+
+// ---------------------------------------------------------------------------
+// Runs and the files they leave.
+
+// bin/Trenzik linked to the built program, data/ as the current folder.
+struct SplitterFolder {
+  harness::TempFolder folder;
+  std::string bin = folder / "bin/";  // the program directory, separator kept
+  std::string data = folder / "data/";
+  ProgramRun run;
+  SplitterFolder() {
+    harness::LinkProgram(TRENZIK_PROGRAM, bin + "Trenzik");
+    harness::MakeFolder(data);
+    run.executable = bin + "Trenzik";
+    run.working_directory = data;
+  }
+  void Words(const std::vector<std::string>& rest) {
+    run.words = {bin + "Trenzik"};
+    run.words.insert(run.words.end(), rest.begin(), rest.end());
+  }
+  std::string Input(const std::string& name, std::size_t size, unsigned seed = 7) {
+    std::string bytes = harness::RandomBytes(size, seed);
+    harness::WriteFile(data + name, bytes);
+    return bytes;
+  }
+};
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string SegmentPath(const std::string& folder, const std::string& name, int k) {
+  return folder + name + "." + std::to_string(k);
+}
+
+// Segments 1 .. sizes.size() of the set in `folder`: each of the given size,
+// the first opening with the header for `count` segments and `name`, their
+// data together the start of `source`.
+void ExpectSegments(const std::string& folder, const std::string& name, const std::string& source,
+                    int count, const std::vector<std::size_t>& sizes) {
+  std::string data;
+  for (std::size_t k = 1; k <= sizes.size(); ++k) {
+    const std::string path = SegmentPath(folder, name, static_cast<int>(k));
+    ASSERT_TRUE(harness::Exists(path)) << path;
+    std::string bytes = harness::ReadFile(path);
+    EXPECT_EQ(bytes.size(), sizes[k - 1]) << path;
+    if (k == 1) {
+      std::string header = "tavex";
+      const auto bits = static_cast<std::uint32_t>(count);
+      for (int i = 0; i < 4; ++i) header += static_cast<char>((bits >> (8 * i)) & 0xFF);
+      header += static_cast<char>(name.size());
+      header += name;
+      ASSERT_GE(bytes.size(), header.size());
+      EXPECT_EQ(bytes.substr(0, header.size()), header);
+      bytes.erase(0, header.size());
+    }
+    data += bytes;
+  }
+  ASSERT_LE(data.size(), source.size());
+  EXPECT_TRUE(data == source.substr(0, data.size())) << "segment data differ from the input";
+}
+
+// The whole set: exactly these segments, their data the whole input.
+void ExpectSet(const std::string& folder, const std::string& name, const std::string& source,
+               const std::vector<std::size_t>& sizes) {
+  const int count = static_cast<int>(sizes.size());
+  ExpectSegments(folder, name, source, count, sizes);
+  std::size_t total = 0;
+  for (std::size_t size : sizes) total += size;
+  EXPECT_EQ(total, source.size() + 10 + name.size());
+  EXPECT_FALSE(harness::Exists(SegmentPath(folder, name, count + 1)));
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SplitterStart, WithoutAFileNameShowsTheUsage) {
+  SplitterFolder setup;
+  setup.Words({});
+  RunOutcome outcome = harness::Run(setup.run);
+  EXPECT_EQ(outcome.output, WholeRun(kUsage + expected::kAborted));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
+}
+
+// The lookup of word 1, and the open of the input that follows it.
+struct LookupCase {
+  const char* name;
+  std::vector<std::string> words;
+  std::string middle;
+};
+
+void PrintTo(const LookupCase& c, std::ostream* out) { *out << c.name; }
+
+class SplitterLookupTest : public ::testing::TestWithParam<LookupCase> {};
+
+TEST_P(SplitterLookupTest, EndsWithFileNotFound) {
+  SplitterFolder setup;
+  setup.Input("abc.zip", 1000);
+  harness::MakeFolder(setup.data + "sub");
+  setup.Words(GetParam().words);
+  RunOutcome outcome = harness::Run(setup.run);
+  EXPECT_EQ(outcome.output, WholeRun(GetParam().middle));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
+  EXPECT_EQ(Entries(setup.data), (std::vector<std::string>{"abc.zip", "sub"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SplitterInputs, SplitterLookupTest,
+    ::testing::Values(
+        // No entry: nothing about the size is printed, even with a size word.
+        LookupCase{"Missing", {"missing.zip", "720000"}, kNotFound},
+        LookupCase{"WildcardMatchingNothing", {"*.rar"}, kNotFound},
+        // An entry is found, but it is no file that can be opened.
+        LookupCase{"Folder", {"sub"}, kNoIniDefault + kNotFound},
+        LookupCase{"WildcardMatchingAFile", {"*.zip"}, kNoIniDefault + kNotFound}),
+    [](const ::testing::TestParamInfo<LookupCase>& info) { return info.param.name; });
+
+// The start's lines for a given command line and configuration file, then
+// the run over a 1000-byte abc.zip with the size they settle.
+enum class Ending { kSplit, kRefused, kIniError };
+
+struct StartCase {
+  const char* name;
+  std::vector<std::string> words;
+  std::optional<std::string> ini;  // bin/Trenzik.ini; none: no such file
+  std::string start;
+  Ending ending;
+  std::vector<std::size_t> segments;  // of a split
+};
+
+void PrintTo(const StartCase& c, std::ostream* out) { *out << c.name; }
+
+class SplitterStartTest : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(SplitterStartTest, SettlesTheSegmentSize) {
+  const StartCase& c = GetParam();
+  SplitterFolder setup;
+  const std::string source = setup.Input("abc.zip", 1000);
+  if (c.ini) harness::WriteFile(setup.bin + "Trenzik.ini", *c.ini);
+  setup.Words(c.words);
+  RunOutcome outcome = harness::Run(setup.run);
+  switch (c.ending) {
+    case Ending::kSplit:
+      EXPECT_EQ(outcome.output,
+                WholeRun(c.start + SplitBody("abc.zip", setup.bin,
+                                             static_cast<int>(c.segments.size()))));
+      EXPECT_EQ(outcome.exit_status, 0);
+      ExpectSet(setup.bin, "abc.zip", source, c.segments);
+      break;
+    case Ending::kRefused:
+      EXPECT_EQ(outcome.output, WholeRun(c.start + kRefused));
+      EXPECT_EQ(outcome.exit_status, 1);
+      EXPECT_FALSE(harness::Exists(setup.bin + "abc.zip.1"));
+      break;
+    case Ending::kIniError:
+      EXPECT_EQ(outcome.output, WholeRun(c.start + kIniError));
+      EXPECT_EQ(outcome.exit_status, 1);
+      EXPECT_FALSE(harness::Exists(setup.bin + "abc.zip.1"));
+      break;
+  }
+}
+
+std::string StartCaseName(const ::testing::TestParamInfo<StartCase>& info) {
+  return info.param.name;
+}
+
+const std::vector<std::size_t> k512{512, 505};
+const std::vector<std::size_t> k600{600, 417};
+
+INSTANTIATE_TEST_SUITE_P(
+    SplitterCommandLine, SplitterStartTest,
+    ::testing::Values(
+        StartCase{"NoSizeWord", {"abc.zip"}, {}, kNoIniDefault, Ending::kRefused, {}},
+        StartCase{"Valid720000",
+                  {"abc.zip", "720000"},
+                  {},
+                  SizeSet("720000") + NoIniSizeKept("720000"),
+                  Ending::kRefused,
+                  {}},
+        // Typed at a prompt with no configuration file.
+        StartCase{"Invalid100",
+                  {"abc.zip", "100"},
+                  {},
+                  " [segment size] is too small, too large, or invalid. \n"
+                  " Valid [segment size] is a number between 512 and 2000000000(2GB)\n"
+                  " [segment size] is set to: 1440000\n"
+                  "\n"
+                  " 'Trenzik.ini' file not found..\n"
+                  " [segment size] is set to default: 1440000\n"
+                  "\n",
+                  Ending::kRefused,
+                  {}},
+        StartCase{"TenBytes", {"abc.zip", "0000000512"}, {},
+                  SizeSet("512") + NoIniSizeKept("512"), Ending::kSplit, k512},
+        StartCase{"ElevenBytes", {"abc.zip", "00000000512"}, {}, kInvalidSize + kNoIniDefault,
+                  Ending::kRefused, {}},
+        // Leading blanks count towards the ten bytes.
+        StartCase{"BlanksWithinTenBytes", {"abc.zip", "  00000512"}, {},
+                  SizeSet("512") + NoIniSizeKept("512"), Ending::kSplit, k512},
+        StartCase{"BlanksBeyondTenBytes", {"abc.zip", "   00000512"}, {},
+                  kInvalidSize + kNoIniDefault, Ending::kRefused, {}},
+        StartCase{"BelowMinimum", {"abc.zip", "511"}, {}, kInvalidSize + kNoIniDefault,
+                  Ending::kRefused, {}},
+        StartCase{"Maximum", {"abc.zip", "2000000000"}, {},
+                  SizeSet("2000000000") + NoIniSizeKept("2000000000"), Ending::kRefused, {}},
+        StartCase{"AboveMaximum", {"abc.zip", "2000000001"}, {}, kInvalidSize + kNoIniDefault,
+                  Ending::kRefused, {}},
+        // 2^32 + 512: out of range, not 512 after a wrap.
+        StartCase{"WrapsTo512", {"abc.zip", "4294967808"}, {}, kInvalidSize + kNoIniDefault,
+                  Ending::kRefused, {}},
+        StartCase{"Negative", {"abc.zip", "-512"}, {}, kInvalidSize + kNoIniDefault,
+                  Ending::kRefused, {}},
+        StartCase{"TrailingLetters", {"abc.zip", "720000KB"}, {},
+                  SizeSet("720000") + NoIniSizeKept("720000"), Ending::kRefused, {}},
+        StartCase{"FourthWordLeavesTheSizeAlone", {"abc.zip", "512", "extra"}, {}, kNoIniDefault,
+                  Ending::kRefused, {}},
+        StartCase{"IniAbsentWhileTheCommandLineSetTheSize", {"abc.zip", "600"}, {},
+                  SizeSet("600") + NoIniSizeKept("600"), Ending::kSplit, k600}),
+    StartCaseName);
+
+const std::string kLongComment = ";" + std::string(254, 'x');  // one whole 255-byte piece
+
+INSTANTIATE_TEST_SUITE_P(
+    SplitterConfigurationFile, SplitterStartTest,
+    ::testing::Values(
+        StartCase{"TypicalFromFile", {"abc.zip"}, "size=720000\n",
+                  " Reading values from 'Trenzik.ini'.\n"
+                  "  [segment size] is set to: 720000\n"
+                  " Finished reading from 'Trenzik.ini' file.\n"
+                  " \n",
+                  Ending::kRefused, {}},
+        StartCase{"Empty", {"abc.zip"}, "", kReading + kFinished, Ending::kRefused, {}},
+        // An empty line and a blank line in CR LF form are still empty.
+        StartCase{"CrLfLineEnds", {"abc.zip"}, "; sizes\r\n\r\nsize=512\r\n  \r\n",
+                  kReading + SizeFromFile("512") + kFinished, Ending::kSplit, k512},
+        StartCase{"LoneCrIsAByteOfTheLine", {"abc.zip"}, "size=512\n\rsize=600\n",
+                  kReading + SizeFromFile("512"), Ending::kIniError, {}},
+        StartCase{"LongCommentSecondPieceIsAnError", {"abc.zip"},
+                  kLongComment + std::string(45, 'x') + "\nsize=512\n", kReading,
+                  Ending::kIniError, {}},
+        StartCase{"LongCommentSecondPieceIsAComment", {"abc.zip"},
+                  kLongComment + "   ; more\nsize=512\n",
+                  kReading + SizeFromFile("512") + kFinished, Ending::kSplit, k512},
+        StartCase{"LongCommentSecondPieceIsAnEntry", {"abc.zip"}, kLongComment + "size=600\n",
+                  kReading + SizeFromFile("600") + kFinished, Ending::kSplit, k600},
+        StartCase{"ErrorAfterValidLines", {"abc.zip"},
+                  "size=600\n; fine\nsize=512\nwidth=720000\nsize=700\n",
+                  kReading + SizeFromFile("600") + SizeFromFile("512"), Ending::kIniError, {}},
+        StartCase{"EndOfFileByte", {"abc.zip"}, "size=512\n\x1awidth=1\n",
+                  kReading + SizeFromFile("512") + kFinished, Ending::kSplit, k512},
+        StartCase{"ValidEntryEndsTheLine", {"abc.zip"}, "size=512 more words\n",
+                  kReading + SizeFromFile("512") + kFinished, Ending::kSplit, k512},
+        StartCase{"InvalidThenValidOnOneLine", {"abc.zip"}, "size=100 size=512\n",
+                  kReading + kInvalidSize + SizeFromFile("512") + kFinished, Ending::kSplit,
+                  k512},
+        StartCase{"InvalidEntryPutsTheDefaultBack", {"abc.zip"}, "size=512\nsize=100\n",
+                  kReading + SizeFromFile("512") + kInvalidSize + kFinished, Ending::kRefused,
+                  {}},
+        StartCase{"InvalidWordThenTheFileDecides", {"abc.zip", "100"}, "size=512\n",
+                  kInvalidSize + kReading + SizeFromFile("512") + kFinished, Ending::kSplit,
+                  k512},
+        // The command line fixed the size: entries are read, not applied.
+        StartCase{"CommandLineSizeEntriesNotApplied", {"abc.zip", "512"},
+                  "size=720000\nsize=5\n  SIZE = 600 ; note\n",
+                  SizeSet("512") + kReading + kFinished, Ending::kSplit, k512},
+        StartCase{"CommandLineSizeGrammarStillChecked", {"abc.zip", "512"},
+                  "size=720000 more words\n", SizeSet("512") + kReading, Ending::kIniError, {}},
+        StartCase{"FourthWordLeavesTheSizeToTheFile", {"abc.zip", "720000", "extra"},
+                  "size=512\n", kReading + SizeFromFile("512") + kFinished, Ending::kSplit,
+                  k512}),
+    StartCaseName);
+
+// Sets of known shape, in bin/ while the input lies in data/.
+struct SetCase {
+  const char* name;
+  std::string file;
+  std::size_t source_size;
+  std::string size_word;
+  std::vector<std::size_t> segments;  // empty: the file is refused
+};
+
+void PrintTo(const SetCase& c, std::ostream* out) { *out << c.name; }
+
+class SplitterSetTest : public ::testing::TestWithParam<SetCase> {};
+
+TEST_P(SplitterSetTest, WritesTheSetIntoTheProgramFolder) {
+  const SetCase& c = GetParam();
+  SplitterFolder setup;
+  const std::string source = setup.Input(c.file, c.source_size);
+  setup.Words({c.file, c.size_word});
+  RunOutcome outcome = harness::Run(setup.run);
+  const std::string start = SizeSet(c.size_word) + NoIniSizeKept(c.size_word);
+  std::vector<std::string> in_bin{"Trenzik"};
+  if (c.segments.empty()) {
+    EXPECT_EQ(outcome.output, WholeRun(start + kRefused));
+    EXPECT_EQ(outcome.exit_status, 1);
+  } else {
+    const int count = static_cast<int>(c.segments.size());
+    EXPECT_EQ(outcome.output, WholeRun(start + SplitBody(c.file, setup.bin, count)));
+    EXPECT_EQ(outcome.exit_status, 0);
+    ExpectSet(setup.bin, c.file, source, c.segments);
+    for (int k = 1; k <= count; ++k) in_bin.push_back(c.file + "." + std::to_string(k));
+  }
+  std::sort(in_bin.begin(), in_bin.end());
+  EXPECT_EQ(Entries(setup.bin), in_bin);
+  EXPECT_EQ(Entries(setup.data), std::vector<std::string>{c.file});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SplitterSets, SplitterSetTest,
+    ::testing::Values(
+        SetCase{"TwoSegments", "abc.zip", 600, "512", {512, 105}},
+        SetCase{"Diskettes", "abc.zip", 1440000, "720000", {720000, 720000, 17}},
+        SetCase{"EmptyLastSegment", "a.bin", 1009, "512", {512, 512, 0}},
+        SetCase{"OneByteLastSegment", "a.bin", 1010, "512", {512, 512, 1}},
+        SetCase{"NumbersPastNine",
+                "abc.zip",
+                5700,
+                "512",
+                {512, 512, 512, 512, 512, 512, 512, 512, 512, 512, 512, 85}},
+        SetCase{"ExactlyTheSegmentSize", "abc.zip", 512, "512", {}},
+        SetCase{"SmallerThanTheSizeButNotWithItsHeader", "abc.zip", 500, "512", {}},
+        SetCase{"OneByteMoreThanTheSize", "abc.zip", 513, "512", {512, 18}},
+        // Double-byte names: the length counts bytes.
+        SetCase{"ShiftJisName", "\x83\x65\x83\x58\x83\x67.dat", 600, "512", {512, 108}},
+        SetCase{"Utf8Name", "\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88.bin", 600, "512", {512, 111}}),
+    [](const ::testing::TestParamInfo<SetCase>& info) { return info.param.name; });
+
+TEST(SplitterRun, TypicalRunPrintsItsReport) {
+  SplitterFolder setup;
+  const std::string source = setup.Input("abc.zip", 600);
+  setup.run.working_directory = setup.folder.path();
+  setup.Words({setup.data + "abc.zip", "512"});  // dropped: the full path
+  RunOutcome outcome = harness::Run(setup.run);
+  const std::string report =
+      " Calculating file size.... Done!\n"
+      " writing header.... Done!\n"
+      " writing to abc.zip.1.... Done!\n"
+      " writing to abc.zip.2.... Done!\n"
+      "\n"
+      " Successfully segmented!\n"
+      "\n"
+      " Reult :\n"
+      "  Name of the file segmented: abc.zip\n"
+      "  Name of the folder segmented files created :\n"
+      "    " +
+      setup.bin +
+      "\n"
+      "  Total number of segment files: 2\n"
+      "\n"
+      " To bind the segmented files, just drag&drop 'abc.zip.1' file on 'Morvel' (Morvel.exe) "
+      "program.\n";
+  EXPECT_EQ(outcome.output, WholeRun(SizeSet("512") + NoIniSizeKept("512") + report));
+  EXPECT_EQ(outcome.exit_status, 0);
+  ExpectSet(setup.bin, "abc.zip", source, {512, 105});
+  EXPECT_EQ(Entries(setup.folder.path()), (std::vector<std::string>{"bin", "data"}));
+}
+
+// Started by its bare name: the set goes to the current folder and the
+// configuration file is looked for in the root folder, not next to it.
+TEST(SplitterRun, BareProgramNameWritesIntoTheCurrentFolder) {
+  if (harness::Exists("/Trenzik.ini")) GTEST_SKIP() << "/Trenzik.ini exists on this machine";
+  SplitterFolder setup;
+  const std::string source = setup.Input("abc.zip", 600);
+  harness::LinkProgram(TRENZIK_PROGRAM, setup.data + "Trenzik");
+  harness::WriteFile(setup.data + "Trenzik.ini", "width=1\n");  // an error if it were read
+  setup.run.executable = setup.data + "Trenzik";
+  setup.run.words = {"Trenzik", "abc.zip", "512"};
+  RunOutcome outcome = harness::Run(setup.run);
+  EXPECT_EQ(outcome.output,
+            WholeRun(SizeSet("512") + NoIniSizeKept("512") + SplitBody("abc.zip", "", 2)));
+  EXPECT_EQ(outcome.exit_status, 0);
+  ExpectSet(setup.data, "abc.zip", source, {512, 105});
+  EXPECT_FALSE(harness::Exists(setup.bin + "abc.zip.1"));
+}
+
+// Typed as a pattern that is also a file's own name: the set is named after
+// the entry the lookup reports, the data come from the file as typed.
+TEST(SplitterRun, StoredNameIsTheEntryFound) {
+  SplitterFolder setup;
+  const std::string source = setup.Input("x*", 600, 11);
+  setup.Input("x!", 40, 12);  // first in byte order among the matches
+  setup.Words({"x*", "512"});
+  RunOutcome outcome = harness::Run(setup.run);
+  EXPECT_EQ(outcome.output,
+            WholeRun(SizeSet("512") + NoIniSizeKept("512") + SplitBody("x!", setup.bin, 2)));
+  EXPECT_EQ(outcome.exit_status, 0);
+  ExpectSet(setup.bin, "x!", source, {512, 100});
+  EXPECT_FALSE(harness::Exists(setup.bin + "x*.1"));
+}
+
+// An existing set: stale segments longer than the new ones.
+struct StaleSet {
+  SplitterFolder setup;
+  std::string source;
+  StaleSet() {
+    source = setup.Input("abc.zip", 1100);
+    harness::WriteFile(setup.bin + "abc.zip.1", "old segment");
+    harness::WriteFile(setup.bin + "abc.zip.2", std::string(2000, 'Z'));
+    harness::WriteFile(setup.bin + "abc.zip.3", std::string(3000, 'Q'));
+    setup.Words({"abc.zip", "512"});
+  }
+  std::string Question() const {
+    return " '" + setup.bin + "abc.zip.1' already exists.\n Ok to overwrite all files(y/n)? ";
+  }
+};
+
+TEST(SplitterOverwrite, YesRewritesEverySegmentWithoutAskingAgain) {
+  StaleSet stale;
+  stale.setup.run.terminal = true;
+  stale.setup.run.steps = {Step{"(y/n)? ", "y", nullptr},
+                           Step{expected::kClosingPrompt, "x", nullptr}};
+  RunOutcome outcome = harness::Run(stale.setup.run);
+  EXPECT_TRUE(outcome.steps_done);
+  EXPECT_EQ(outcome.output,
+            WholeRun(SizeSet("512") + NoIniSizeKept("512") +
+                     SplitBody("abc.zip", stale.setup.bin, 3,
+                               stale.Question() + "y\n\n Overwriting all existing files.\n\n")));
+  EXPECT_EQ(outcome.exit_status, 0);
+  ExpectSet(stale.setup.bin, "abc.zip", stale.source, {512, 512, 93});
+}
+
+TEST(SplitterOverwrite, WithoutAConsoleNothingIsChanged) {
+  StaleSet stale;
+  RunOutcome outcome = harness::Run(stale.setup.run);
+  EXPECT_EQ(outcome.output, WholeRun(SizeSet("512") + NoIniSizeKept("512") +
+                                     " Calculating file size.... Done!\n" + stale.Question() +
+                                     "\xff\n\n" + expected::kAborted));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(harness::ReadFile(stale.setup.bin + "abc.zip.1"), "old segment");
+  EXPECT_EQ(harness::ReadFile(stale.setup.bin + "abc.zip.2"), std::string(2000, 'Z'));
+  EXPECT_EQ(harness::ReadFile(stale.setup.bin + "abc.zip.3"), std::string(3000, 'Q'));
+}
+
+// A segment that cannot be created or written: the run stops there and the
+// segments completed before it stay. The set would be 512, 512, 93 bytes.
+struct OutputFailure {
+  const char* name;
+  std::function<void(SplitterFolder&)> arrange;
+  std::string tail;  // after the measuring line; {bin} stands for bin/
+  std::size_t complete;
+};
+
+void PrintTo(const OutputFailure& c, std::ostream* out) { *out << c.name; }
+
+class SplitterOutputFailureTest : public ::testing::TestWithParam<OutputFailure> {};
+
+TEST_P(SplitterOutputFailureTest, StopsAndKeepsEarlierSegments) {
+  SplitterFolder setup;
+  const std::string source = setup.Input("abc.zip", 1100);
+  setup.Words({"abc.zip", "512"});
+  GetParam().arrange(setup);
+  RunOutcome outcome = harness::Run(setup.run);
+  std::string tail = GetParam().tail;
+  if (std::size_t at = tail.find("{bin}"); at != std::string::npos) {
+    tail.replace(at, 5, setup.bin);
+  }
+  EXPECT_EQ(outcome.output, WholeRun(SizeSet("512") + NoIniSizeKept("512") +
+                                     " Calculating file size.... Done!\n" + tail));
+  EXPECT_EQ(outcome.exit_status, 1);
+  const std::vector<std::size_t> full{512, 512, 93};
+  ExpectSegments(setup.bin, "abc.zip", source, 3,
+                 std::vector<std::size_t>(full.begin(), full.begin() + GetParam().complete));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SplitterFailures, SplitterOutputFailureTest,
+    ::testing::Values(
+        OutputFailure{"LimitHitInTheHeader", [](SplitterFolder& s) { s.run.file_size_limit = 5; },
+                      " writing header....\nERROR:\n  cannot write file '{bin}abc.zip.1'\n", 0},
+        OutputFailure{"LimitHitInTheFirstSegment", [](SplitterFolder& s) { s.run.file_size_limit = 300; },
+                      " writing header.... Done!\n writing to abc.zip.1....\n"
+                      "ERROR:\n  cannot write file '{bin}abc.zip.1'\n",
+                      0},
+        // A device that takes no byte stands for a full disk.
+        OutputFailure{"WriteFailsInALaterSegment",
+                      [](SplitterFolder& s) {
+                        std::filesystem::create_symlink("/dev/full", s.bin + "abc.zip.2");
+                      },
+                      " writing header.... Done!\n writing to abc.zip.1.... Done!\n"
+                      " writing to abc.zip.2....\nERROR:\n  cannot write file '{bin}abc.zip.2'\n",
+                      1},
+        OutputFailure{"FirstSegmentCannotBeCreated",
+                      [](SplitterFolder& s) { harness::MakeFolder(s.bin + "abc.zip.1"); },
+                      "\nERROR:\n  cannot create file\n", 0},
+        OutputFailure{"LaterSegmentCannotBeCreated",
+                      [](SplitterFolder& s) { harness::MakeFolder(s.bin + "abc.zip.3"); },
+                      " writing header.... Done!\n writing to abc.zip.1.... Done!\n"
+                      " writing to abc.zip.2.... Done!\nERROR:\n cannot create file\n",
+                      2}),
+    [](const ::testing::TestParamInfo<OutputFailure>& info) { return info.param.name; });
+
+// Words that do not fit a 512-byte work buffer are refused before any file
+// is touched.
+class SplitterLongWordTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(SplitterLongWordTest, IsRefused) {
+  SplitterFolder setup;
+  setup.Input("abc.zip", 1000);
+  if (GetParam() == 1) {
+    setup.Words({std::string(600, 'a'), "512"});
+  } else {
+    const std::string deep = setup.folder / (std::string(200, 'd') + "/" +
+                                             std::string(200, 'e') + "/" + std::string(200, 'f'));
+    harness::LinkProgram(TRENZIK_PROGRAM, deep + "/Trenzik");
+    setup.run.executable = deep + "/Trenzik";
+    setup.run.words = {deep + "/Trenzik", "abc.zip"};
+  }
+  RunOutcome outcome = harness::Run(setup.run);
+  EXPECT_EQ(outcome.output, WholeRun(kPathTooLong));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
+  EXPECT_EQ(Entries(setup.data), std::vector<std::string>{"abc.zip"});
+}
+
+INSTANTIATE_TEST_SUITE_P(SplitterWords, SplitterLongWordTest, ::testing::Values(1, 0),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return "Word" + std::to_string(info.param);
+                         });
+
+}  // namespace
