@@ -140,7 +140,9 @@ RunOutcome Run(const ProgramRun& run) {
   outcome.steps_done = step == run.steps.size();
 
   int status = 0;
-  waitpid(child, &status, 0);
+  struct rusage usage {};
+  wait4(child, &status, 0, &usage);
+  outcome.max_rss_kib = usage.ru_maxrss;
   if (WIFEXITED(status)) outcome.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
   if (master >= 0) {

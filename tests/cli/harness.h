@@ -36,6 +36,7 @@ struct RunOutcome {
   std::string terminal_text;  // what reached the terminal (echo only, if anything)
   int exit_status = -1;       // -1 when ended by a signal
   int signal = 0;
+  long max_rss_kib = 0;  // the program's peak resident memory
   bool timed_out = false;
   bool stdin_untouched = false;  // the standard-input file was never read
   bool steps_done = false;       // every step's text appeared
