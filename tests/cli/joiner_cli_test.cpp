@@ -1,0 +1,514 @@
+// The joiner run as a user meets it: the set check, the joining run and every
+// ending, compared with the console text byte for byte, and the bound file
+// compared with the source.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "expected_text.h"
+#include "harness.h"
+
+namespace {
+
+using harness::ProgramRun;
+using harness::RunOutcome;
+using harness::Step;
+
+const std::string kQuestion = " Ok to overwrite file(y/n)? ";
+
+// Segment 1's header: signature, count (little-endian), name length, name.
+std::string Header(std::int32_t count, const std::string& name) {
+  const auto bits = static_cast<std::uint32_t>(count);
+  std::string header = "tavex";
+  for (int i = 0; i < 4; ++i) header += static_cast<char>((bits >> (8 * i)) & 0xFF);
+  header += static_cast<char>(name.size() & 0xFF);
+  return header + name;
+}
+
+// Writes base + "1" (header and pieces[0]), base + "2" (pieces[1]), ...
+void WriteSet(const std::string& base, std::int32_t count, const std::string& name,
+              const std::vector<std::string>& pieces) {
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    harness::WriteFile(base + std::to_string(k + 1),
+                       (k == 0 ? Header(count, name) : std::string()) + pieces[k]);
+  }
+}
+
+std::vector<std::string> Pieces(std::size_t count, std::size_t size, unsigned seed) {
+  std::vector<std::string> pieces;
+  for (std::size_t k = 0; k < count; ++k) pieces.push_back(harness::RandomBytes(size, seed + k));
+  return pieces;
+}
+
+std::string Joined(const std::vector<std::string>& pieces, std::size_t count) {
+  std::string all;
+  for (std::size_t k = 0; k < count; ++k) all += pieces[k];
+  return all;
+}
+
+// What the console shows, piece by piece.
+std::string Bound(const std::string& display_name) {
+  return " Currently binding " + display_name + ".... Done!\n";
+}
+std::string BoundAll(const std::string& base_name, int count) {
+  std::string lines;
+  for (int k = 1; k <= count; ++k) lines += Bound(base_name + std::to_string(k));
+  return lines;
+}
+std::string Summary(const std::string& name, const std::string& folder, int total) {
+  return "\n Successfully binded!\n"
+         "\n Result:\n"
+         "  Name of file: " + name + "\n"
+         "  Folder the file was created:\n"
+         "    " + folder + "\n"
+         "  Total number of files binded: " + std::to_string(total) + "\n";
+}
+std::string Failure(const std::string& detail) {
+  return "\n ERROR : \n\n  " + detail + "\n\n" + expected::kAborted;
+}
+const std::string kNotFirstSegment =
+    "\n ERROR : \n"
+    "\n  \"The file is not segmented with Trenzik.exe\" \n   or\n"
+    "  \"The file is not the first segmented file.\"  \n\n"
+    "  The first segmented file has extention of \".1\" \n\n" +
+    expected::kAborted;
+std::string Console(const std::string& body) {
+  return expected::kJoinerBanner + body + expected::kClosing;
+}
+
+// Every path under `root`, to show that a refused run created nothing.
+std::set<std::string> Tree(const std::string& root) {
+  std::set<std::string> paths;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    paths.insert(entry.path().string());
+  }
+  return paths;
+}
+
+// A folder with the joiner in bin/ and an empty set/ beside it; runs start
+// in the folder, so the argument set/abc.zip.1 has the directory part set/.
+struct Workbench {
+  harness::TempFolder folder;
+  Workbench() {
+    harness::LinkProgram(MORVEL_PROGRAM, folder / "bin/Morvel");
+    harness::MakeFolder(folder / "set");
+  }
+  ProgramRun Joiner(const std::vector<std::string>& arguments) const {
+    ProgramRun run;
+    run.executable = folder / "bin/Morvel";
+    run.words = {folder / "bin/Morvel"};
+    run.words.insert(run.words.end(), arguments.begin(), arguments.end());
+    run.working_directory = folder.path();
+    return run;
+  }
+};
+
+TEST(JoinerStart, WithoutAnArgumentPrintsTheUsageText) {
+  Workbench bench;
+  RunOutcome outcome = harness::Run(bench.Joiner({}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output,
+            Console("  ERROR: You must specify filename. \n "
+                    "     \n"
+                    "   Before binding, you must put all segmented files in the same folder.\n"
+                    "     \n"
+                    "  To use from Windows: \n"
+                    "    Drag&drop the first segmented file ('*.1' file) to 'Morvel.exe'\n"
+                    "  \n"
+                    "  To use from DOS prompt: \n"
+                    "    Morvel [filename of the first segmented file]\n"
+                    "  Example: \n"
+                    "    Morvel abc.zip.1\n\n" +
+                    expected::kAborted));
+}
+
+TEST(JoinerStart, AFileThatIsNotThereIsNotFound) {
+  Workbench bench;
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, Console("\n ERROR : \n"
+                                    "\n\x81\x40"
+                                    "File not found. \n\n" +
+                                    expected::kAborted));
+}
+
+struct NotFirst {
+  const char* name;
+  std::string file;  // written with `bytes`, under set/
+  std::string bytes;
+  std::string argument;
+};
+
+class JoinerNotFirstSegment : public ::testing::TestWithParam<NotFirst> {};
+
+TEST_P(JoinerNotFirstSegment, IsRefusedAndNothingIsCreated) {
+  Workbench bench;
+  harness::WriteFile(bench.folder / ("set/" + GetParam().file), GetParam().bytes);
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome = harness::Run(bench.Joiner({GetParam().argument}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, Console(kNotFirstSegment));
+  EXPECT_EQ(Tree(bench.folder.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Joiner, JoinerNotFirstSegment,
+    ::testing::Values(
+        NotFirst{"WrongSignature", "abc.zip.1", "taveX" + Header(1, "abc.zip").substr(5) + "data",
+                 "set/abc.zip.1"},
+        NotFirst{"FourBytes", "abc.zip.1", "tave", "set/abc.zip.1"},
+        NotFirst{"Empty", "abc.zip.1", "", "set/abc.zip.1"},
+        NotFirst{"EndsInsideTheCount", "abc.zip.1", Header(1, "").substr(0, 8), "set/abc.zip.1"},
+        NotFirst{"EndsBeforeTheLengthByte", "abc.zip.1", Header(1, "").substr(0, 9),
+                 "set/abc.zip.1"},
+        NotFirst{"EndsInsideTheName", "abc.zip.1", Header(1, "abc.zip").substr(0, 13),
+                 "set/abc.zip.1"},
+        NotFirst{"SegmentOneAbsent", "abc.zip.2", Header(2, "abc.zip") + "data", "set/abc.zip.2"}),
+    [](const ::testing::TestParamInfo<NotFirst>& info) { return info.param.name; });
+
+TEST(JoinerCheck, ListsEveryMissingMemberInOrderAndCreatesNothing) {
+  Workbench bench;
+  WriteSet(bench.folder / "set/abc.zip.", 4, "abc.zip", Pieces(4, 100, 1));
+  std::filesystem::remove(bench.folder / "set/abc.zip.2");
+  std::filesystem::remove(bench.folder / "set/abc.zip.4");
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, Console("\n ERROR :  File not found. - abc.zip.2"
+                                    "\n ERROR :  File not found. - abc.zip.4"
+                                    "\n\n  File(s) listed above not found. \n\n" +
+                                    expected::kAborted));
+  EXPECT_EQ(Tree(bench.folder.path()), before);
+}
+
+// Segment k's name less its last byte is the set base path for k = 1 .. 9
+// only: abc.zip.10 leads to abc.zip.1 + "1", which is data, not a header.
+class JoinerNamedSegment : public ::testing::TestWithParam<int> {};
+
+TEST_P(JoinerNamedSegment, BindsFromSegmentOneOnlyForNumbersBelowTen) {
+  Workbench bench;
+  const auto pieces = Pieces(12, 40, 100);
+  WriteSet(bench.folder / "set/abc.zip.", 12, "abc.zip", pieces);
+  const int k = GetParam();
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip." + std::to_string(k)}));
+  if (k <= 9) {
+    EXPECT_EQ(outcome.exit_status, 0);
+    EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 12) + Summary("abc.zip", "set/", 12)));
+    EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 12));
+  } else {
+    EXPECT_EQ(outcome.exit_status, 1);
+    EXPECT_EQ(outcome.output, Console(kNotFirstSegment));
+    EXPECT_FALSE(harness::Exists(bench.folder / "set/abc.zip"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Joiner, JoinerNamedSegment, ::testing::Values(1, 2, 5, 9, 10, 12));
+
+TEST(JoinerStart, AWildcardLeadsToTheFirstSegmentOfTheSet) {
+  Workbench bench;
+  const auto pieces = Pieces(2, 300, 7);
+  WriteSet(bench.folder / "set/abc.zip.", 2, "abc.zip", pieces);
+  harness::WriteFile(bench.folder / "set/notes.txt", "not a segment");
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/*.1"}));
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 2) + Summary("abc.zip", "set/", 2)));
+  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 2));
+}
+
+TEST(JoinerStart, AnArgumentWithoutAFolderUsesTheCurrentFolder) {
+  Workbench bench;
+  const auto pieces = Pieces(3, 200, 9);
+  WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", pieces);
+  ProgramRun run = bench.Joiner({"abc.zip.1"});
+  run.working_directory = bench.folder / "set";
+  RunOutcome outcome = harness::Run(run);
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 3) + Summary("abc.zip", "", 3)));
+  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 3));
+}
+
+class JoinerCountBelowOne : public ::testing::TestWithParam<std::int32_t> {};
+
+TEST_P(JoinerCountBelowOne, BindsOnlyTheDataOfSegmentOne) {
+  Workbench bench;
+  const auto pieces = Pieces(2, 64, 11);
+  WriteSet(bench.folder / "set/abc.zip.", GetParam(), "abc.zip", pieces);
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.output, Console(Bound("abc.zip.1") + Summary("abc.zip", "set/", 1)));
+  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), pieces[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Joiner, JoinerCountBelowOne,
+                         ::testing::Values(0, -1, std::numeric_limits<std::int32_t>::min()));
+
+TEST(JoinerRun, AnEmptyLastSegmentIsBoundAndCounted) {
+  Workbench bench;
+  auto pieces = Pieces(3, 150, 13);
+  pieces[2].clear();
+  WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", pieces);
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 3) + Summary("abc.zip", "set/", 3)));
+  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 3));
+}
+
+TEST(JoinerRun, AFileNumberedBeyondTheCountIsIgnored) {
+  Workbench bench;
+  const auto pieces = Pieces(3, 150, 17);
+  WriteSet(bench.folder / "set/abc.zip.", 2, "abc.zip", pieces);
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 2) + Summary("abc.zip", "set/", 2)));
+  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 2));
+}
+
+struct StoredName {
+  const char* label;
+  std::string name;
+};
+
+class JoinerRenamedSet : public ::testing::TestWithParam<StoredName> {};
+
+// Segment names carry no meaning beyond their numbers: the output is named
+// from the header, up to the full 255 bytes, whose data starts at 10 + L.
+TEST_P(JoinerRenamedSet, GivesTheStoredName) {
+  Workbench bench;
+  const std::string& name = GetParam().name;
+  const auto pieces = Pieces(2, 500, 19);
+  WriteSet(bench.folder / "set/x.", 2, name, pieces);
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/x.1"}));
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.output, Console(BoundAll("x.", 2) + Summary(name, "set/", 2)));
+  EXPECT_EQ(harness::ReadFile(bench.folder / ("set/" + name)), Joined(pieces, 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Joiner, JoinerRenamedSet,
+                         ::testing::Values(StoredName{"Short", "abc.zip"},
+                                           StoredName{"HighBytes", "\x83\x5c\x83\x74\x83\x67.txt"},
+                                           StoredName{"Longest", std::string(251, 'n') + ".bin"}),
+                         [](const ::testing::TestParamInfo<StoredName>& info) {
+                           return info.param.label;
+                         });
+
+TEST(JoinerRun, AnEmptyStoredNameCannotBeCreated) {
+  Workbench bench;
+  WriteSet(bench.folder / "set/abc.zip.", 2, "", Pieces(2, 100, 23));
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, Console(Failure("cannot create file")));
+  EXPECT_EQ(Tree(bench.folder.path()), before);
+}
+
+// A set whose output already exists, so that the run asks before creating it.
+struct ExistingOutput {
+  Workbench bench;
+  std::vector<std::string> pieces = Pieces(3, 700, 29);
+  ExistingOutput() {
+    WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", pieces);
+    harness::WriteFile(bench.folder / "set/abc.zip", "old contents");
+  }
+  std::string Asked(const std::string& echo) const {
+    return " 'set/abc.zip' already exists.\n Ok to overwrite file(y/n)? " + echo + "\n\n";
+  }
+};
+
+TEST(JoinerOverwrite, YesReplacesTheExistingOutput) {
+  ExistingOutput setup;
+  ProgramRun run = setup.bench.Joiner({"set/abc.zip.1"});
+  run.terminal = true;
+  run.steps = {Step{kQuestion, "y", nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
+  RunOutcome outcome = harness::Run(run);
+  EXPECT_TRUE(outcome.steps_done);
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.output, Console(setup.Asked("y") + "\n Overwriting existing file.\n" +
+                                    BoundAll("abc.zip.", 3) + Summary("abc.zip", "set/", 3)));
+  EXPECT_EQ(harness::ReadFile(setup.bench.folder / "set/abc.zip"), Joined(setup.pieces, 3));
+}
+
+TEST(JoinerOverwrite, NoKeepsTheExistingOutput) {
+  ExistingOutput setup;
+  ProgramRun run = setup.bench.Joiner({"set/abc.zip.1"});
+  run.terminal = true;
+  run.steps = {Step{kQuestion, "n", nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
+  RunOutcome outcome = harness::Run(run);
+  EXPECT_TRUE(outcome.steps_done);
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, Console(setup.Asked("n") + expected::kAborted));
+  EXPECT_EQ(harness::ReadFile(setup.bench.folder / "set/abc.zip"), "old contents");
+}
+
+TEST(JoinerOverwrite, WithoutAConsoleTheQuestionIsRefused) {
+  ExistingOutput setup;
+  RunOutcome outcome = harness::Run(setup.bench.Joiner({"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, Console(setup.Asked("\xff") + expected::kAborted));
+  EXPECT_TRUE(outcome.stdin_untouched);
+  EXPECT_EQ(harness::ReadFile(setup.bench.folder / "set/abc.zip"), "old contents");
+}
+
+struct RoundTrip {
+  std::string name;
+  std::size_t size;
+  std::int32_t segment_size;
+};
+
+class JoinerRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
+
+// The splitter cuts src/<name> into bin/<name>.1 .. N; the joiner binds them
+// into bin/<name>, which must equal the source.
+TEST_P(JoinerRoundTrip, GivesBackTheSourceByteForByte) {
+  const RoundTrip& trip = GetParam();
+  Workbench bench;
+  harness::LinkProgram(TRENZIK_PROGRAM, bench.folder / "bin/Trenzik");
+  const std::string source = harness::RandomBytes(trip.size, static_cast<unsigned>(trip.size));
+  harness::MakeFolder(bench.folder / "src");
+  harness::WriteFile(bench.folder / ("src/" + trip.name), source);
+  ProgramRun split;
+  split.executable = bench.folder / "bin/Trenzik";
+  split.words = {split.executable, "src/" + trip.name, std::to_string(trip.segment_size)};
+  split.working_directory = bench.folder.path();
+  ASSERT_EQ(harness::Run(split).exit_status, 0);
+
+  const std::uint64_t total = trip.name.size() + 10 + trip.size;
+  const int count = static_cast<int>(total / static_cast<std::uint64_t>(trip.segment_size) + 1);
+  const std::string base = bench.folder / ("bin/" + trip.name + ".");
+  ASSERT_TRUE(harness::Exists(base + std::to_string(count)));
+  ASSERT_FALSE(harness::Exists(base + std::to_string(count + 1)));
+
+  RunOutcome outcome = harness::Run(bench.Joiner({"bin/" + trip.name + ".1"}));
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.output,
+            Console(BoundAll(trip.name + ".", count) + Summary(trip.name, "bin/", count)));
+  EXPECT_TRUE(harness::ReadFile(bench.folder / ("bin/" + trip.name)) == source);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Joiner, JoinerRoundTrip,
+    ::testing::Values(RoundTrip{"abc.zip", 513, 512}, RoundTrip{"abc.zip", 600, 512},
+                      RoundTrip{"abc.zip", 1007, 512},  // 17 + 1007 = 2 * 512: empty last
+                      RoundTrip{"a.bin", 1009, 512},    // 15 + 1009 = 2 * 512: empty last
+                      RoundTrip{"a.bin", 1010, 512},
+                      RoundTrip{"many.bin", 20462, 512},  // 18 + 20462 = 40 * 512: 41 segments
+                      RoundTrip{"many.bin", 30000, 512},
+                      RoundTrip{"abc.zip", 1440000, 720000},
+                      RoundTrip{"abc.zip", 1439983, 720000},  // exact multiple
+                      RoundTrip{"big.dat", 5000000, 1440000},
+                      RoundTrip{"exact.dat", 3 * 1048576 - 19, 1048576},
+                      // The longest name whose segment names still fit a folder entry.
+                      RoundTrip{std::string(249, 'n') + ".bin", 3000, 1000}));
+
+// A stored name must name a file in the folder of the segments.
+struct UnplainName {
+  const char* label;
+  std::string name;
+  std::string shown;
+};
+
+class JoinerUnplainName : public ::testing::TestWithParam<UnplainName> {};
+
+TEST_P(JoinerUnplainName, IsRefusedBeforeAnythingIsCreated) {
+  Workbench bench;
+  harness::MakeFolder(bench.folder / "set/a");  // so that a/b could be made
+  WriteSet(bench.folder / "set/abc.zip.", 2, GetParam().name, Pieces(2, 100, 31));
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, Console(Failure("The stored file name is not a plain file name: '" +
+                                            GetParam().shown + "'")));
+  EXPECT_EQ(Tree(bench.folder.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Joiner, JoinerUnplainName,
+    ::testing::Values(UnplainName{"Parent", "../evil", "../evil"},
+                      UnplainName{"Subfolder", "a/b", "a/b"}, UnplainName{"Dot", ".", "."},
+                      UnplainName{"DotDot", "..", ".."},
+                      UnplainName{"NulInside", std::string("ab\0cd", 5), "ab"}),
+    [](const ::testing::TestParamInfo<UnplainName>& info) { return info.param.label; });
+
+class JoinerOutputIsMember : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(JoinerOutputIsMember, IsRefusedBeforeTruncating) {
+  Workbench bench;
+  WriteSet(bench.folder / "set/x.", 2, GetParam(), Pieces(2, 100, 37));
+  const std::string first = harness::ReadFile(bench.folder / "set/x.1");
+  const std::string second = harness::ReadFile(bench.folder / "set/x.2");
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/x.1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output,
+            Console(Failure("The output file would replace a segment of the set: 'set/" +
+                            GetParam() + "'")));
+  EXPECT_EQ(harness::ReadFile(bench.folder / "set/x.1"), first);
+  EXPECT_EQ(harness::ReadFile(bench.folder / "set/x.2"), second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Joiner, JoinerOutputIsMember, ::testing::Values("x.1", "x.2"));
+
+TEST(JoinerCopyFailure, AMemberGoneSinceTheCheckEndsTheRun) {
+  ExistingOutput setup;
+  const std::string second = setup.bench.folder / "set/abc.zip.2";
+  ProgramRun run = setup.bench.Joiner({"set/abc.zip.1"});
+  run.terminal = true;
+  run.steps = {Step{kQuestion, "y", [&second](pid_t) { std::filesystem::remove(second); }},
+               Step{expected::kClosingPrompt, "x", nullptr}};
+  RunOutcome outcome = harness::Run(run);
+  EXPECT_TRUE(outcome.steps_done);
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, Console(setup.Asked("y") + "\n Overwriting existing file.\n" +
+                                    Bound("abc.zip.1") + Failure("cannot open file 'abc.zip.2'")));
+  EXPECT_EQ(harness::ReadFile(setup.bench.folder / "set/abc.zip"), setup.pieces[0]);
+}
+
+// Reading a process's own memory at offset 0 fails with EIO: the member opens
+// for the check and fails at its first read.
+TEST(JoinerCopyFailure, AMemberThatCannotBeReadEndsTheRun) {
+  Workbench bench;
+  const auto pieces = Pieces(3, 300, 41);
+  WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", pieces);
+  std::filesystem::remove(bench.folder / "set/abc.zip.2");
+  std::filesystem::create_symlink("/proc/self/mem", bench.folder / "set/abc.zip.2");
+  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, Console(Bound("abc.zip.1") + " Currently binding abc.zip.2...." +
+                                    Failure("cannot read file 'abc.zip.2'")));
+  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), pieces[0]);
+}
+
+struct WriteLimit {
+  const char* label;
+  long long limit;
+  int failing_segment;  // the segments before it are bound whole
+};
+
+class JoinerWriteFailure : public ::testing::TestWithParam<WriteLimit> {};
+
+TEST_P(JoinerWriteFailure, EndsTheRun) {
+  Workbench bench;
+  WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", Pieces(3, 1000, 43));
+  ProgramRun run = bench.Joiner({"set/abc.zip.1"});
+  run.file_size_limit = GetParam().limit;
+  RunOutcome outcome = harness::Run(run);
+  const int failing = GetParam().failing_segment;
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output,
+            Console(BoundAll("abc.zip.", failing - 1) + " Currently binding abc.zip." +
+                    std::to_string(failing) + "...." + Failure("cannot write file 'set/abc.zip'")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Joiner, JoinerWriteFailure,
+                         ::testing::Values(WriteLimit{"Nothing", 0, 1},
+                                           WriteLimit{"InSegmentOne", 500, 1},
+                                           WriteLimit{"InSegmentTwo", 1500, 2},
+                                           WriteLimit{"InSegmentThree", 2999, 3}),
+                         [](const ::testing::TestParamInfo<WriteLimit>& info) {
+                           return info.param.label;
+                         });
+
+}  // namespace
