@@ -11,12 +11,14 @@ bool SegmentCountFor(std::uint64_t source_size, std::size_t name_length,
   if (segment_size <= 0 || source_size > std::numeric_limits<std::uint64_t>::max() - header) {
     return false;
   }
-  const std::uint64_t segments =
-      (source_size + header) / static_cast<std::uint64_t>(segment_size) + 1;
-  if (segments > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+  // The quotient is judged before the + 1, which would wrap to 0 when the
+  // sum is the largest 64-bit value and the segment size is 1.
+  const std::uint64_t full_segments =
+      (source_size + header) / static_cast<std::uint64_t>(segment_size);
+  if (full_segments >= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
     return false;
   }
-  *count = static_cast<std::int32_t>(segments);
+  *count = static_cast<std::int32_t>(full_segments + 1);
   return true;
 }
 

@@ -45,6 +45,19 @@ TEST(SegmentCount, RefusesACountBeyondTheSignedField) {
   EXPECT_FALSE(SegmentCountFor(std::numeric_limits<std::uint64_t>::max(), 5, 512, &count));
 }
 
+TEST(SegmentCount, RefusesACountThatWouldWrapToZero) {
+  std::int32_t count = 7;
+  // Header and source fill the 64-bit range exactly: with 1-byte segments
+  // N would be 2^64, which wraps to 0 in 64 bits.
+  EXPECT_FALSE(SegmentCountFor(std::numeric_limits<std::uint64_t>::max() - 10, 0, 1, &count));
+  EXPECT_EQ(count, 7);  // left as it was
+  // The last count that fits, with 1-byte segments.
+  const std::uint64_t fits = std::numeric_limits<std::int32_t>::max() - 1 - 10;
+  EXPECT_TRUE(SegmentCountFor(fits, 0, 1, &count));
+  EXPECT_EQ(count, std::numeric_limits<std::int32_t>::max());
+  EXPECT_FALSE(SegmentCountFor(fits + 1, 0, 1, &count));
+}
+
 TEST(SegmentHeader, EncodesSignatureCountLengthAndName) {
   unsigned char bytes[kMaxHeaderLength];
   ASSERT_EQ(EncodeSegmentHeader(0x01020304, "abc.zip", bytes), 17u);
