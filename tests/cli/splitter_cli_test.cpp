@@ -593,6 +593,10 @@ INSTANTIATE_TEST_SUITE_P(
         OutputFailure{"FirstSegmentCannotBeCreated",
                       [](SplitterFolder& s) { harness::MakeFolder(s.bin + "abc.zip.1"); },
                       "\nERROR:\n  cannot create file\n", 0},
+        // Started by a path whose folder has gone: nowhere to write the set.
+        OutputFailure{"ProgramFolderMissing",
+                      [](SplitterFolder& s) { s.run.words[0] = s.folder / "gone/Trenzik"; },
+                      "\nERROR:\n  cannot create file\n", 0},
         OutputFailure{"LaterSegmentCannotBeCreated",
                       [](SplitterFolder& s) { harness::MakeFolder(s.bin + "abc.zip.3"); },
                       " writing header.... Done!\n writing to abc.zip.1.... Done!\n"
@@ -627,5 +631,26 @@ INSTANTIATE_TEST_SUITE_P(SplitterWords, SplitterLongWordTest, ::testing::Values(
                          [](const ::testing::TestParamInfo<int>& info) {
                            return "Word" + std::to_string(info.param);
                          });
+
+}  // namespace
+
+namespace {
+
+// An input the lookup finds but nobody may read, root included: a sysfs
+// attribute that is write-only. Reported like a missing file, nothing made.
+TEST(SplitterInput, UnreadableInputIsNotFound) {
+  const std::string write_only = "/sys/bus/pci/rescan";
+  if (!harness::Exists(write_only)) GTEST_SKIP() << write_only << " is not on this machine";
+  SplitterFolder setup;
+  std::filesystem::create_symlink(write_only, setup.data + "abc.zip");
+  setup.Words({"abc.zip", "512"});
+  RunOutcome outcome = harness::Run(setup.run);
+  EXPECT_EQ(outcome.output,
+            WholeRun(SizeSet("512") + NoIniSizeKept("512") +
+                     "\nERROR:\n  File not found. \n"
+                     "  Check the filename and try again.\n"));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
+}
 
 }  // namespace
