@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# CI: the manual pages and the packages. Installs what a fresh Debian machine
+# lacks, runs the docs tests (each manual page renders without a groff
+# warning and matches the code), makes the Debian package and the 32-bit
+# Windows zip, lists both, and checks what they hold: the files in their
+# places, the Debian programs running from an unpacked package, the Windows
+# programs needing no DLL beyond the system's.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# groff-base renders the pages; dpkg-dev gives dpkg-shlibdeps (the .deb's
+# dependencies) and, through binutils, objdump; unzip lists the zip.
+packages=(cmake g++ make libgtest-dev googletest groff-base gzip dpkg-dev
+          mingw-w64 unzip)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if ((${#missing[@]} > 0)); then
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# The docs tests, from the release build (the test preset fails when the
+# label selects no test, as it would without groff).
+cmake --preset release
+cmake --build --preset release
+ctest --preset test -L docs
+
+# Both packages, into build/packages/.
+rm -rf build/packages
+cmake --workflow --preset package-deb
+cmake --workflow --preset package-windows
+
+failures=0
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+expect_lines() {  # what, listing, expected lines...
+  local what=$1 listing=$2
+  shift 2
+  for line in "$@"; do
+    grep -qxF -- "$line" <<<"$listing" || fail "$what lacks $line"
+  done
+}
+
+shopt -s nullglob
+debs=(build/packages/trenzik_*.deb)
+zips=(build/packages/Trenzik-*-win32.zip)
+shopt -u nullglob
+((${#debs[@]} == 1)) || { echo "expected one .deb in build/packages, found ${#debs[@]}" >&2; exit 1; }
+((${#zips[@]} == 1)) || { echo "expected one win32 .zip in build/packages, found ${#zips[@]}" >&2; exit 1; }
+deb=${debs[0]}
+zip=${zips[0]}
+
+echo "== ${deb}"
+dpkg-deb --info "$deb"
+dpkg-deb --contents "$deb"
+expect_lines "$deb" "$(dpkg-deb --contents "$deb" | awk '{print $6}')" \
+  ./usr/bin/Trenzik ./usr/bin/Morvel \
+  ./usr/share/man/man1/Trenzik.1.gz ./usr/share/man/man1/Morvel.1.gz
+dpkg-deb --field "$deb" Depends | grep -q 'libc6' || fail "$deb: no libc6 in Depends"
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+dpkg -x "$deb" "$scratch/root"
+for page in Trenzik Morvel; do
+  zcat "$scratch/root/usr/share/man/man1/$page.1.gz" | cmp -s - "docs/man/$page.1" ||
+    fail "$deb: $page.1.gz is not docs/man/$page.1"
+done
+# The packaged programs, started by their bare names from the search path as
+# an installed copy would be: the set goes to the current folder. setsid
+# leaves them without a terminal, so every key wait ends at once.
+mkdir "$scratch/work" "$scratch/work/set"
+head -c 5000 /dev/urandom >"$scratch/work/abc.zip"
+(
+  cd "$scratch/work"
+  export PATH="$scratch/root/usr/bin:$PATH"
+  status=0
+  setsid -w Trenzik </dev/null >usage.txt 2>&1 || status=$?
+  [[ $status == 1 ]] && grep -q 'ERROR: You must specify filename.' usage.txt ||
+    { echo "packaged Trenzik without arguments: status $status" >&2; cat usage.txt >&2; exit 1; }
+  setsid -w Trenzik abc.zip 1024 </dev/null >split.txt 2>&1 ||
+    { echo "packaged Trenzik failed:" >&2; cat split.txt >&2; exit 1; }
+  mv abc.zip.? set/
+  setsid -w Morvel set/abc.zip.1 </dev/null >join.txt 2>&1 ||
+    { echo "packaged Morvel failed:" >&2; cat join.txt >&2; exit 1; }
+  cmp abc.zip set/abc.zip
+) || fail "$deb: the packaged programs do not cut and bind a file"
+
+echo "== ${zip}"
+unzip -l "$zip"
+top=$(basename "$zip" .zip)
+expect_lines "$zip" "$(unzip -Z1 "$zip")" \
+  "$top/Trenzik.exe" "$top/Morvel.exe" "$top/Trenzik.txt" "$top/Morvel.txt"
+unzip -q "$zip" -d "$scratch/zip"
+for program in Trenzik Morvel; do
+  exe="$scratch/zip/$top/$program.exe"
+  objdump -f "$exe" | grep -q 'file format pei-i386' || fail "$zip: $program.exe is not 32-bit"
+  imports=$(objdump -p "$exe" | awk '/DLL Name:/ {print $3}')
+  if grep -qiE 'libstdc|libgcc|libwinpthread' <<<"$imports"; then
+    fail "$zip: $program.exe needs a runtime DLL: $(echo $imports)"
+  fi
+  text="$scratch/zip/$top/$program.txt"
+  grep -q $'^NAME\r$' "$text" || fail "$zip: $program.txt is not the rendered manual with CR LF line ends"
+  if LC_ALL=C grep -q $'[^\t\r -~]' "$text"; then
+    fail "$zip: $program.txt holds more than plain ASCII"
+  fi
+done
+
+if ((failures > 0)); then
+  echo "docs.sh: ${failures} package check(s) failed" >&2
+  exit 1
+fi
+echo "docs.sh: manual pages and both packages check out"

@@ -1,0 +1,106 @@
+# Installation of the manuals, and the packages that CPack makes:
+# - a native build gives a Debian package (.deb) with both programs and their
+#   manual pages:      cmake --workflow --preset package-deb
+# - a MinGW build for Windows gives a zip with Trenzik.exe, Morvel.exe and
+#   the manuals as plain text (Trenzik.txt, Morvel.txt), side by side in one
+#   folder:            cmake --workflow --preset package-windows
+# With those presets both land in build/packages/.
+include(GNUInstallDirs)
+
+set(TRENZIK_MAN_PAGES
+  ${PROJECT_SOURCE_DIR}/docs/man/Trenzik.1
+  ${PROJECT_SOURCE_DIR}/docs/man/Morvel.1)
+
+if(NOT WIN32)
+  # Manual pages go into share/man/man1, gzip-compressed (as Debian wants
+  # them) when gzip is there.
+  find_program(TRENZIK_GZIP gzip)
+  if(TRENZIK_GZIP)
+    set(compressed_pages "")
+    foreach(page IN LISTS TRENZIK_MAN_PAGES)
+      get_filename_component(page_name "${page}" NAME)
+      set(compressed "${CMAKE_BINARY_DIR}/man/${page_name}.gz")
+      add_custom_command(
+        OUTPUT "${compressed}"
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/man"
+        COMMAND ${CMAKE_COMMAND} -E copy "${page}" "${CMAKE_BINARY_DIR}/man/${page_name}"
+        COMMAND "${TRENZIK_GZIP}" -9 -n -f "${CMAKE_BINARY_DIR}/man/${page_name}"
+        DEPENDS "${page}"
+        COMMENT "Compressing manual page ${page_name}"
+        VERBATIM)
+      list(APPEND compressed_pages "${compressed}")
+    endforeach()
+    add_custom_target(man_pages ALL DEPENDS ${compressed_pages})
+    install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  else()
+    install(FILES ${TRENZIK_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+else()
+  # In the Windows zip the programs and their text manuals share one folder,
+  # with no bin/: Trenzik reads Trenzik.ini from, and writes its segments
+  # into, its own folder. These rules belong to the zip only; a plain
+  # `cmake --install` keeps bin/.
+  install(TARGETS Trenzik Morvel
+    RUNTIME DESTINATION .
+    COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  # groff runs on the build machine (the toolchain files search programs
+  # there, never in the target's root).
+  find_program(TRENZIK_GROFF groff)
+  if(TRENZIK_GROFF)
+    set(text_manuals "")
+    foreach(page IN LISTS TRENZIK_MAN_PAGES)
+      get_filename_component(page_name "${page}" NAME_WE)
+      set(text_manual "${CMAKE_BINARY_DIR}/manual/${page_name}.txt")
+      add_custom_command(
+        OUTPUT "${text_manual}"
+        COMMAND ${CMAKE_COMMAND} -DGROFF=${TRENZIK_GROFF} -DPAGE=${page}
+                -DOUTPUT=${text_manual}
+                -P ${PROJECT_SOURCE_DIR}/packaging/render-text-manual.cmake
+        DEPENDS "${page}" ${PROJECT_SOURCE_DIR}/packaging/render-text-manual.cmake
+        COMMENT "Rendering ${page_name}.txt"
+        VERBATIM)
+      list(APPEND text_manuals "${text_manual}")
+    endforeach()
+    add_custom_target(text_manuals ALL DEPENDS ${text_manuals})
+    install(FILES ${text_manuals} DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  else()
+    message(WARNING
+      "groff not found: the Windows package cannot hold its text manuals, "
+      "so packaging will stop. Install groff-base and configure again.")
+    install(CODE "message(FATAL_ERROR \"The text manuals need groff: install groff-base and configure again.\")"
+      COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  endif()
+endif()
+
+set(CPACK_PACKAGE_NAME "Trenzik")
+set(CPACK_PACKAGE_VENDOR "Trenzik developers")
+set(CPACK_PACKAGE_CONTACT "Trenzik developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "split a file into segments for removable media and bind them back")
+set(CPACK_PACKAGE_DESCRIPTION "\
+Trenzik cuts one file into a numbered segment set (abc.zip.1, abc.zip.2,
+...) of at most a chosen size each, 1440000 bytes by default, to carry it
+on diskettes or other removable media. Morvel checks that a set is
+complete and binds it back into a byte-identical copy of the file.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/")
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL windows_zip)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  # One folder, Trenzik-<version>-win32/, holding the four files.
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_PACKAGE_NAME "trenzik")
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Trenzik developers")
+  set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+  # Dependencies from the programs' own shared libraries (dpkg-shlibdeps).
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+include(CPack)

@@ -1,0 +1,27 @@
+# Renders one manual page as plain ASCII text with CR LF line ends, for the
+# Windows package:
+#   cmake -DGROFF=<groff> -DPAGE=<page.1> -DOUTPUT=<page.txt> -P render-text-manual.cmake
+cmake_minimum_required(VERSION 3.25)
+
+foreach(variable GROFF PAGE OUTPUT)
+  if(NOT DEFINED ${variable})
+    message(FATAL_ERROR "render-text-manual.cmake: ${variable} is not set")
+  endif()
+endforeach()
+
+# -P-c -P-b -P-u: no escape sequences, no overstriking for bold and italics.
+execute_process(
+  COMMAND "${GROFF}" -man -Tascii -P-c -P-b -P-u "${PAGE}"
+  RESULT_VARIABLE result
+  OUTPUT_VARIABLE text
+  ERROR_VARIABLE errors)
+if(NOT result EQUAL 0 OR NOT errors STREQUAL "")
+  message(FATAL_ERROR "groff could not render ${PAGE} (exit ${result}):\n${errors}")
+endif()
+
+# What overstriking is left (a bullet is "+", backspace, "o") keeps its
+# last character.
+string(ASCII 8 backspace)
+string(REGEX REPLACE ".${backspace}" "" text "${text}")
+string(REPLACE "\n" "\r\n" text "${text}")
+file(WRITE "${OUTPUT}" "${text}")
