@@ -28,18 +28,31 @@ int ShiftJisScanState(const char* text, std::ptrdiff_t position) {
   return state;
 }
 
+namespace {
+
+// A separator byte is the second half of a double-byte character only if it
+// can be one: the backslash can, the slash never (so a UTF-8 name ending in
+// a lead-range byte does not hide the slash after it).
+bool IsSecondHalf(const char* text, std::size_t i) {
+  return IsValidTrailByte(static_cast<unsigned char>(text[i])) &&
+         ShiftJisScanState(text, static_cast<std::ptrdiff_t>(i)) == 1;
+}
+
+}  // namespace
+
 std::size_t BaseNameOffset(const char* path, char separator) {
   const std::size_t length = std::strlen(path);
   for (std::size_t i = length > 0 ? length - 1 : 0; i >= 1; --i) {
-    if (path[i] != separator) continue;
-    // A separator byte is the second half of a double-byte character only if
-    // it can be one: the backslash can, the slash never (so a UTF-8 name
-    // ending in a lead-range byte does not hide the slash after it).
-    bool second_half = ShiftJisScanState(path, static_cast<std::ptrdiff_t>(i)) == 1 &&
-                       IsValidTrailByte(static_cast<unsigned char>(separator));
-    if (!second_half) return i + 1;
+    if (path[i] == separator && !IsSecondHalf(path, i)) return i + 1;
   }
   return 0;
+}
+
+bool ContainsSeparator(const char* name, const char* separators) {
+  for (std::size_t i = 0; name[i] != '\0'; ++i) {
+    if (std::strchr(separators, name[i]) != nullptr && !IsSecondHalf(name, i)) return true;
+  }
+  return false;
 }
 
 char* StripToBaseName(char* path, char separator) {

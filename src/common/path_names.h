@@ -24,3 +24,8 @@ char* StripToBaseName(char* path);  // with the platform's separator
 // separator kept; 0 when the path has no separator.
 std::size_t DirectoryPartLength(const char* path, char separator);
 std::size_t DirectoryPartLength(const char* path);  // with the platform's separator
+
+// True when `name` holds one of the bytes in `separators` as a byte of its
+// own, not as the second half of a double-byte character (a backslash can
+// be one, a slash or a colon never).
+bool ContainsSeparator(const char* name, const char* separators);

@@ -32,7 +32,7 @@ struct JoinRun {
 bool IsPlainName(const char* name, std::size_t name_length) {
   if (std::strlen(name) != name_length) return false;  // a NUL inside the name
   if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-  return std::strpbrk(name, platform::kNameSeparators) == nullptr;
+  return !ContainsSeparator(name, platform::kNameSeparators);
 }
 
 std::uint64_t ReadStoredName(JoinRun& run, platform::FileHandle first_segment) {

@@ -83,4 +83,34 @@ INSTANTIATE_TEST_SUITE_P(
                       // The second byte of a pair is never a lead, even in the lead range.
                       ScanCase{"\x81\x81", 2, 2}, ScanCase{"\x81\x81\x5c", 3, 0}));
 
+struct NameCase {
+  const char* name;
+  std::string text;
+  const char* separators;
+  bool contains;
+};
+
+class SeparatorTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(SeparatorTest, FindsSeparatorsButNotSecondHalves) {
+  EXPECT_EQ(ContainsSeparator(GetParam().text.c_str(), GetParam().separators),
+            GetParam().contains);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SeparatorTest,
+    ::testing::Values(NameCase{"Plain", "abc.zip", "\\/:", false},
+                      NameCase{"Slash", "a/b", "\\/:", true},
+                      NameCase{"Backslash", "a\\b", "\\/:", true},
+                      NameCase{"Colon", "c:x", "\\/:", true},
+                      NameCase{"LeadingBackslash", "\\abc", "\\/:", true},
+                      // 0x95 0x5C is one character, no separator
+                      NameCase{"TrailByteBackslash", kTrailBackslashName + ".zip", "\\/:", false},
+                      NameCase{"BackslashAfterACompleteCharacter",
+                               kTrailBackslashName + "\\x", "\\/:", true},
+                      NameCase{"SlashAfterALeadByte", "a\x81/b", "\\/:", true},
+                      NameCase{"ColonAfterALeadByte", "a\x81:b", "\\/:", true},
+                      NameCase{"OnlyTheSlashCountsOnPosix", "a\\b:c", "/", false}),
+    [](const ::testing::TestParamInfo<NameCase>& info) { return info.param.name; });
+
 }  // namespace
