@@ -1,0 +1,203 @@
+// The platform layer's files, lookup and block copy, on whichever platform
+// the tests run.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "common/copy_buffer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class PlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::path(::testing::TempDir()) /
+              ("platform_" + std::string(::testing::UnitTest::GetInstance()
+                                             ->current_test_info()
+                                             ->name()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // A path in the test's folder, joined with the platform's own separator.
+  std::string Path(const std::string& name) const {
+    return folder_.string() + platform::kPathSeparator + name;
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream file(Path(name), std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+  }
+
+  fs::path folder_;
+};
+
+std::string Random(std::size_t size) {
+  std::mt19937 generator(42);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
+
+TEST_F(PlatformTest, AFolderIsNeverOpenedAsAFile) {
+  fs::create_directories(Path("sub"));
+  EXPECT_FALSE(platform::IsOpen(platform::OpenForReading(Path("sub").c_str())));
+  EXPECT_FALSE(platform::IsOpen(platform::CreateForWriting(Path("sub").c_str())));
+  EXPECT_TRUE(fs::is_directory(Path("sub")));
+}
+
+TEST_F(PlatformTest, CreatingTruncatesAnExistingFile) {
+  Write("f", "old contents");
+  platform::FileHandle file = platform::CreateForWriting(Path("f").c_str());
+  ASSERT_TRUE(platform::IsOpen(file));
+  EXPECT_TRUE(platform::WriteAt(file, 0, "new", 3));
+  EXPECT_TRUE(platform::CloseFile(file));
+  EXPECT_EQ(Read("f"), "new");
+}
+
+TEST_F(PlatformTest, ReadAtGivesZeroAtTheEnd) {
+  Write("f", "abcdef");
+  platform::FileHandle file = platform::OpenForReading(Path("f").c_str());
+  ASSERT_TRUE(platform::IsOpen(file));
+  char bytes[8] = {};
+  EXPECT_EQ(platform::ReadAt(file, 4, bytes, sizeof bytes), 2);
+  EXPECT_EQ(std::string(bytes, 2), "ef");
+  EXPECT_EQ(platform::ReadAt(file, 6, bytes, sizeof bytes), 0);
+  std::uint64_t size = 0;
+  EXPECT_TRUE(platform::RegularFileSize(file, &size));
+  EXPECT_EQ(size, 6u);
+  platform::CloseFile(file);
+}
+
+// Offsets whose pages line up (the kernel's copy, where there is one) and
+// offsets shifted by a header's few bytes (the buffer), each across more
+// than one buffer's worth.
+struct CopyCase {
+  const char* name;
+  std::uint64_t from_offset;
+  std::uint64_t to_offset;
+  std::uint64_t count;
+};
+
+class CopyRangeTest : public PlatformTest, public ::testing::WithParamInterface<CopyCase> {};
+
+TEST_P(CopyRangeTest, CopiesExactlyTheRangeAsked) {
+  const CopyCase& c = GetParam();
+  const std::string source = Random(3 * kCopyBufferSize + 12345);
+  Write("in", source);
+  Write("out", std::string(c.to_offset, 'h'));
+  platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
+  platform::FileHandle out = platform::CreateForWriting(Path("out").c_str());
+  ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
+  ASSERT_TRUE(platform::WriteAt(out, 0, std::string(c.to_offset, 'h').data(), c.to_offset));
+  platform::CopyBuffer buffer = AcquireCopyBuffer();
+  platform::CopyOutcome outcome =
+      platform::CopyRange(in, c.from_offset, out, c.to_offset, c.count, buffer);
+  ReleaseCopyBuffer(buffer);
+  EXPECT_EQ(outcome.failure, platform::CopyFailure::kNone);
+  const std::uint64_t available = source.size() - c.from_offset;
+  const std::uint64_t expected = c.count < available ? c.count : available;
+  EXPECT_EQ(outcome.copied, expected);
+  EXPECT_TRUE(platform::CloseFile(out));
+  platform::CloseFile(in);
+  EXPECT_EQ(Read("out"), std::string(c.to_offset, 'h') + source.substr(c.from_offset, expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offsets, CopyRangeTest,
+    ::testing::Values(CopyCase{"PagesLineUp", 0, 0, 2 * kCopyBufferSize + 7},
+                      CopyCase{"PagesLineUpAtAnOffset", 8192, 4096, 3 * kCopyBufferSize},
+                      CopyCase{"ShiftedByAHeader", 0, 17, 2 * kCopyBufferSize + 7},
+                      CopyCase{"ShiftedTheOtherWay", 1439983, 0, kCopyBufferSize + 1},
+                      CopyCase{"ToTheEndOfTheInput", 17, 0, std::uint64_t{1} << 40},
+                      CopyCase{"PagesLineUpToTheEnd", 4096, 0, std::uint64_t{1} << 40},
+                      CopyCase{"Nothing", 100, 100, 0}),
+    [](const ::testing::TestParamInfo<CopyCase>& info) { return info.param.name; });
+
+TEST_F(PlatformTest, CopyRangeTellsAFailedWriteFromAFailedRead) {
+  if (!fs::exists("/dev/full") || !fs::exists("/proc/self/mem")) {
+    GTEST_SKIP() << "needs /dev/full and /proc/self/mem";
+  }
+  Write("in", Random(100000));
+  platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
+  platform::FileHandle full = platform::CreateForWriting("/dev/full");
+  platform::CopyBuffer buffer = AcquireCopyBuffer();
+  for (std::uint64_t to_offset : {0, 17}) {
+    EXPECT_EQ(platform::CopyRange(in, 0, full, to_offset, 100000, buffer).failure,
+              platform::CopyFailure::kWrite);
+  }
+  // Reading a process's memory at address 0 fails.
+  platform::FileHandle memory = platform::OpenForReading("/proc/self/mem");
+  platform::FileHandle out = platform::CreateForWriting(Path("out").c_str());
+  for (std::uint64_t to_offset : {0, 17}) {
+    EXPECT_EQ(platform::CopyRange(memory, 0, out, to_offset, 4096, buffer).failure,
+              platform::CopyFailure::kRead);
+  }
+  ReleaseCopyBuffer(buffer);
+  for (platform::FileHandle file : {in, full, memory, out}) platform::CloseFile(file);
+}
+
+struct LookupCase {
+  const char* name;
+  std::string pattern;
+  bool found;
+  std::string stored;
+};
+
+class LookupTest : public PlatformTest, public ::testing::WithParamInterface<LookupCase> {};
+
+TEST_P(LookupTest, FindsTheEntryAsTheFolderHoldsIt) {
+  for (const char* name : {"b.zip", "a.zip.2", "a.zip.10", "a.zip.1", "c.txt"}) Write(name, "x");
+  fs::create_directories(Path("folder.1"));
+  char stored[512] = "untouched";
+  platform::EntryLookup lookup =
+      platform::FindDirectoryEntry(Path(GetParam().pattern).c_str(), stored, sizeof stored);
+  EXPECT_EQ(lookup.found, GetParam().found);
+  EXPECT_FALSE(lookup.release_failed);
+  if (GetParam().found) {
+    EXPECT_STREQ(stored, GetParam().stored.c_str());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, LookupTest,
+    ::testing::Values(LookupCase{"ExactName", "a.zip.2", true, "a.zip.2"},
+                      LookupCase{"Missing", "nothing.zip", false, ""},
+                      LookupCase{"FolderMatches", "folder.1", true, "folder.1"},
+                      // several match: the first in byte order, so runs repeat
+                      LookupCase{"StarFirstInByteOrder", "*.zip*", true, "a.zip.1"},
+                      LookupCase{"StarMatchesFolders", "*.1", true, "a.zip.1"},
+                      LookupCase{"QuestionMark", "?.zip", true, "b.zip"},
+                      LookupCase{"StarAlone", "*", true, "a.zip.1"},
+                      LookupCase{"NoWildcardMatch", "*.rar", false, ""},
+                      LookupCase{"TrailingSeparator", "", false, ""}),
+    [](const ::testing::TestParamInfo<LookupCase>& info) { return info.param.name; });
+
+TEST_F(PlatformTest, SameFileKnowsOneFileByTwoNames) {
+  Write("a", "x");
+  Write("b", "x");
+  EXPECT_TRUE(platform::SameFile(Path("a").c_str(), Path("a").c_str()));
+  EXPECT_FALSE(platform::SameFile(Path("a").c_str(), Path("b").c_str()));
+  EXPECT_FALSE(platform::SameFile(Path("a").c_str(), Path("missing").c_str()));
+  std::error_code no_links;
+  fs::create_hard_link(Path("a"), Path("c"), no_links);
+  if (!no_links) {
+    EXPECT_TRUE(platform::SameFile(Path("a").c_str(), Path("c").c_str()));
+  }
+}
+
+}  // namespace
