@@ -24,3 +24,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Link the compiler's runtimes in, so the .exe files run without extra DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# ctest runs the test programs under Wine, in a prefix of their own kind
+# (cmake/wine-run.sh makes it on first use).
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh;win64")

@@ -7,6 +7,7 @@
 #include "common/frame_texts.h"
 
 RunFrame MakeRunFrame(const FrameProfile& profile) {
+  platform::PrepareConsoleOutput();
   RunFrame frame{};
   frame.profile = &profile;
   frame.allocator = {std::malloc, std::free};

@@ -75,6 +75,11 @@ struct EntryLookup {
 };
 EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t capacity);
 
+// Makes standard output carry every byte as written: no line-end
+// translation ("\n" stays one byte, also when the output is redirected).
+// Called once, before the first line is printed.
+void PrepareConsoleOutput();
+
 // One key press from the console itself, never from standard input: 1 .. 255
 // for a character, 0 or 224 for the lead code of a function or cursor key,
 // -1 at once when no console input can be read.

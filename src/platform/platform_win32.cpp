@@ -10,6 +10,10 @@
 #endif
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <cstdio>
+
 namespace platform {
 
 const char kPathSeparator = '\\';
@@ -184,6 +188,14 @@ EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t 
     lstrcpynA(stored_name, best, limit);
   }
   return lookup;
+}
+
+void PrepareConsoleOutput() {
+  // The C runtime opens stdout in text mode, which would write every "\n"
+  // as CR LF into a file or pipe. A console starts a new line on a bare LF
+  // anyway, so binary mode changes nothing on screen.
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
 }
 
 namespace {

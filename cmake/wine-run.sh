@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Runs a program of the Windows builds under Wine:
+#
+#   wine-run.sh [--console] win32|win64 PROGRAM [ARGUMENT...]
+#
+# win32 is the prefix for the i686 build, win64 the one for the x86_64 build.
+# Each lives in $TRENZIK_WINE_PREFIXES/<arch> (default: build/wine beside the
+# sources) and is made on first use. The toolchain files name this script as
+# CMAKE_CROSSCOMPILING_EMULATOR, so ctest runs the test programs through it.
+#
+# --console: standard input becomes the controlling terminal. Wine gives a
+# program console input only from a terminal on its standard input, so key
+# waits driven through a pseudo terminal need it.
+set -euo pipefail
+
+console=no
+if [[ "${1-}" == "--console" ]]; then
+  console=yes
+  shift
+fi
+if (($# < 2)); then
+  echo "usage: $0 [--console] win32|win64 PROGRAM [ARGUMENT...]" >&2
+  exit 2
+fi
+arch=$1
+shift
+case "$arch" in
+  win32 | win64) ;;
+  *)
+    echo "$0: unknown prefix '$arch' (win32 or win64)" >&2
+    exit 2
+    ;;
+esac
+
+here=$(cd "$(dirname "$0")" && pwd)
+prefixes=${TRENZIK_WINE_PREFIXES:-$here/../build/wine}
+export WINEARCH="$arch"
+export WINEPREFIX="$prefixes/$arch"
+export WINEDEBUG="${WINEDEBUG:--all}"
+
+# Closes every descriptor above standard error. Whatever Wine starts in the
+# background (its server, the prefix's services) keeps the descriptors it
+# inherits for as long as it runs: a pipe of the caller's would then not
+# reach its end when the program does.
+close_inherited() {
+  local fd
+  for fd in /proc/$BASHPID/fd/*; do
+    fd=${fd##*/}
+    if ((fd > 2)); then eval "exec $fd>&-"; fi
+  done
+}
+
+# Runs a command with only /dev/null open.
+detached() {
+  (
+    close_inherited
+    exec "$@" </dev/null >/dev/null 2>&1
+  )
+}
+
+# The program itself, with standard input, output and error only; the last
+# command of this script, so that closing the script's own descriptor does
+# no harm.
+run_program() {
+  close_inherited
+  if [[ "$console" == yes ]]; then
+    exec wine "$@" </dev/tty
+  fi
+  exec wine "$@"
+}
+
+mkdir -p "$prefixes"
+
+# A new prefix is written out only when its wineserver ends; until then
+# system.reg is missing and the next run would start over.
+if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+  (
+    flock 9
+    if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+      detached wineboot --init
+      detached wineserver --wait
+    fi
+  ) 9>"$prefixes/.$arch.lock"
+fi
+
+# Debian's wineserver quits with the last program of its prefix, and the next
+# program boots the prefix anew (two seconds and more). A server that stays a
+# few seconds keeps a series of runs quick and still ends by itself. The
+# prefix's own processes are started here too, away from the caller's
+# descriptors; the start fails and changes nothing when a server is running.
+(
+  flock 8
+  if detached wineserver -p"${TRENZIK_WINESERVER_LINGER:-10}"; then
+    detached wine cmd.exe /c exit || true
+  fi
+) 8>"$prefixes/.$arch.server.lock"
+
+run_program "$@"

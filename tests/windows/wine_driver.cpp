@@ -1,0 +1,195 @@
+#include "wine_driver.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <filesystem>
+#include <stdexcept>
+#include <utility>
+
+namespace wine {
+
+const Build kX86{"x86", "win32", TRENZIK_WINDOWS_X86_DIR};
+const Build kX64{"x64", "win64", TRENZIK_WINDOWS_X64_DIR};
+
+std::string BuildName(const Build& build) { return build.name; }
+void PrintTo(const Build& build, std::ostream* os) { *os << build.name; }
+
+namespace {
+
+std::string PrefixRoot() {
+  const char* chosen = std::getenv("TRENZIK_WINE_PREFIXES");
+  std::string root =
+      (chosen != nullptr && chosen[0] != '\0') ? chosen : TRENZIK_WINE_PREFIXES_DEFAULT;
+  // wine-run.sh must pick the same prefixes as the folders made here.
+  setenv("TRENZIK_WINE_PREFIXES", root.c_str(), 1);
+  return root;
+}
+
+// Sets an environment variable for the runs started while it lives.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_value_ = old != nullptr;
+    if (had_value_) old_value_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (had_value_) {
+      setenv(name_, old_value_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  bool had_value_ = false;
+  std::string old_value_;
+};
+
+std::string BackslashesFor(std::string path) {
+  for (char& byte : path) {
+    if (byte == '/') byte = '\\';
+  }
+  return path;
+}
+
+}  // namespace
+
+std::string PrefixFolder(const Build& build) {
+  const std::string folder = PrefixRoot() + "/" + build.prefix;
+  if (!std::filesystem::exists(folder + "/system.reg")) {
+    // wine-run.sh makes the prefix before it starts anything.
+    harness::ProgramRun run;
+    run.executable = TRENZIK_WINE_RUN;
+    run.words = {TRENZIK_WINE_RUN, build.prefix, "cmd", "/c", "exit"};
+    run.timeout_seconds = 300;
+    harness::Run(run);
+    if (!std::filesystem::exists(folder + "/system.reg")) {
+      throw std::runtime_error("cannot make the Wine prefix " + folder);
+    }
+  }
+  return folder;
+}
+
+Folder::Folder(const Build& build, Drive drive) {
+  std::string pattern;
+  std::string unix_root;
+  if (drive == Drive::kC) {
+    unix_root = PrefixFolder(build) + "/drive_c";
+    pattern = unix_root + "/trenzik-test-XXXXXX";
+  } else {
+    PrefixFolder(build);
+    pattern = (std::filesystem::temp_directory_path() / "trenzik-test-XXXXXX").string();
+  }
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+  unix_path_ = pattern;
+  if (drive == Drive::kC) {
+    dos_path_ = "C:" + BackslashesFor(unix_path_.substr(unix_root.size()));
+  } else {
+    // Z: is the Unix root in every prefix.
+    dos_path_ = "Z:" + BackslashesFor(unix_path_);
+  }
+}
+
+Folder::~Folder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(unix_path_, ignored);
+}
+
+std::string Folder::Unix(const std::string& relative) const {
+  return relative.empty() ? unix_path_ : unix_path_ + "/" + relative;
+}
+
+std::string Folder::Dos(const std::string& relative) const {
+  return relative.empty() ? dos_path_ : dos_path_ + "\\" + BackslashesFor(relative);
+}
+
+void PlaceProgram(const Build& build, const std::string& program, const std::string& unix_path) {
+  std::filesystem::create_directories(std::filesystem::path(unix_path).parent_path());
+  std::filesystem::copy_file(std::string(build.program_dir) + "/" + program, unix_path,
+                             std::filesystem::copy_options::overwrite_existing);
+}
+
+bool LocaleInstalled(const char* locale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  const bool installed = std::setlocale(LC_ALL, locale) != nullptr;
+  std::setlocale(LC_ALL, before.c_str());
+  return installed;
+}
+
+harness::RunOutcome Run(const Build& build, const Start& start) {
+  PrefixFolder(build);
+  // Wine takes the ANSI code page of each process from its locale.
+  ScopedVariable locale("LC_ALL", start.locale);
+  harness::ProgramRun run;
+  run.executable = TRENZIK_WINE_RUN;
+  run.words = {TRENZIK_WINE_RUN};
+  if (start.console) run.words.push_back("--console");
+  run.words.push_back(build.prefix);
+  run.words.push_back(start.program);
+  run.words.insert(run.words.end(), start.arguments.begin(), start.arguments.end());
+  run.working_directory = start.working_directory;
+  run.terminal = start.console;
+  run.steps = start.steps;
+  run.timeout_seconds = start.timeout_seconds;
+  return harness::Run(run);
+}
+
+Start Plainly(const std::string& program, std::vector<std::string> arguments,
+              const std::string& working_directory, const std::string& locale) {
+  Start start;
+  start.program = program;
+  start.arguments = std::move(arguments);
+  start.working_directory = working_directory;
+  start.locale = locale;
+  return start;
+}
+
+std::string SegmentHeader(std::int32_t count, const std::string& name) {
+  std::string header = "tavex";
+  const auto bits = static_cast<std::uint32_t>(count);
+  for (int shift = 0; shift < 32; shift += 8) header += static_cast<char>((bits >> shift) & 0xFF);
+  header += static_cast<char>(name.size());
+  return header + name;
+}
+
+namespace text {
+
+std::string IniRead(int segment_size) {
+  return " Reading values from 'Trenzik.ini'.\n  [segment size] is set to: " +
+         std::to_string(segment_size) + "\n Finished reading from 'Trenzik.ini' file.\n \n";
+}
+
+std::string SplitWritten(const std::string& stored_name, const std::string& folder, int count) {
+  std::string written = " writing header.... Done!";
+  for (int k = 1; k <= count; ++k) {
+    written += "\n writing to " + stored_name + "." + std::to_string(k) + ".... Done!";
+  }
+  return written +
+         "\n\n Successfully segmented!\n\n Reult :\n  Name of the file segmented: " + stored_name +
+         "\n  Name of the folder segmented files created :\n    " + folder +
+         "\n  Total number of segment files: " + std::to_string(count) +
+         "\n\n To bind the segmented files, just drag&drop '" + stored_name +
+         ".1' file on 'Morvel' (Morvel.exe) program.\n";
+}
+
+std::string Joined(const std::string& segment_base, const std::string& stored_name,
+                   const std::string& folder, int count) {
+  std::string joined;
+  for (int k = 1; k <= count; ++k) {
+    joined += " Currently binding " + segment_base + "." + std::to_string(k) + ".... Done!\n";
+  }
+  return joined + "\n Successfully binded!\n\n Result:\n  Name of file: " + stored_name +
+         "\n  Folder the file was created:\n    " + folder +
+         "\n  Total number of files binded: " + std::to_string(count) + "\n";
+}
+
+}  // namespace text
+
+}  // namespace wine

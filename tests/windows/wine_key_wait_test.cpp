@@ -1,0 +1,162 @@
+// Key waits of the Windows programs under Wine, inside a pseudo terminal that
+// Wine's console reads: the overwrite question of either program takes one
+// key without Enter, Y and y accept and every other key refuses, and after
+// a refusal the closing wait waits for a key of its own, also when the
+// refusing key sent a multi-byte sequence.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <tuple>
+
+#include "expected_text.h"
+#include "wine_driver.h"
+
+namespace {
+
+using wine::Build;
+using wine::Drive;
+using wine::Folder;
+namespace text = wine::text;
+
+enum class Program { kSplitter, kJoiner };
+
+struct KeyCase {
+  const char* name;
+  std::string keys;  // what the terminal sends
+  std::string echo;  // the byte echoed behind the question
+  bool accepts;
+};
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(Program program, std::ostream* os) {
+  *os << (program == Program::kSplitter ? "Trenzik" : "Morvel");
+}
+
+// Refusing cursor keys echo 0 under Wine, whose console marks no key as an
+// enhanced one; a Windows console gives the gray cursor keys 224.
+const KeyCase kKeyCases[] = {
+    {"y", "y", "y", true},
+    {"Y", "Y", "Y", true},
+    {"n", "n", "n", false},
+    {"N", "N", "N", false},
+    {"Escape", "\x1b", "\x1b", false},
+    {"Enter", "\r", "\r", false},
+    {"CursorUp", "\x1b[A", std::string(1, '\0'), false},
+    {"CursorLeftSs3", "\x1bOD", std::string(1, '\0'), false},
+    {"F12", "\x1b[24~", "\xe0", false},
+};
+
+// Whether the program was still running a while after the closing prompt
+// appeared: nothing left over from the answer ended the closing wait.
+std::function<void(pid_t)> CheckStillWaiting(bool* waiting) {
+  return [waiting](pid_t child) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    int status;
+    *waiting = waitpid(child, &status, WNOHANG) == 0;
+  };
+}
+
+// Wine's console puts the terminal into raw mode only when the program first
+// reads console input; a key typed before that is cooked by the terminal
+// (Enter would arrive as LF). So the key is typed once the terminal that is
+// the program's standard input has left canonical mode.
+std::function<void(pid_t)> AwaitRawTerminal() {
+  return [](pid_t child) {
+    const std::string terminal = "/proc/" + std::to_string(child) + "/fd/0";
+    const int fd = open(terminal.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return;
+    for (int tries = 0; tries < 300; ++tries) {
+      struct termios mode {};
+      if (tcgetattr(fd, &mode) != 0 || (mode.c_lflag & ICANON) == 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    close(fd);
+  };
+}
+
+class WineKeyWaitTest : public ::testing::TestWithParam<std::tuple<Build, Program, KeyCase>> {};
+
+TEST_P(WineKeyWaitTest, AnswersTheOverwriteQuestionWithOneKey) {
+  const Build& build = std::get<0>(GetParam());
+  const Program program = std::get<1>(GetParam());
+  const KeyCase& key = std::get<2>(GetParam());
+  Folder folder(build, Drive::kC);
+  const std::string source = harness::RandomBytes(600, 9);
+  harness::MakeFolder(folder.Unix("data"));
+
+  wine::Start start;
+  start.working_directory = folder.Unix("data");
+  start.console = true;
+  std::string existing;  // the file the question is about (Unix path)
+  std::string before_question;
+  std::string accepted_rest;
+  if (program == Program::kSplitter) {
+    wine::PlaceProgram(build, "Trenzik.exe", folder.Unix("tools/Trenzik.exe"));
+    harness::WriteFile(folder.Unix("tools/Trenzik.ini"), "size=512\r\n");
+    harness::WriteFile(folder.Unix("data/abc.zip"), source);
+    existing = folder.Unix("tools/abc.zip.1");
+    start.program = folder.Dos("tools/Trenzik.exe");
+    start.arguments = {folder.Dos("data/abc.zip")};
+    before_question = expected::kSplitterBanner + text::IniRead(512) + text::kMeasured + " '" +
+                      folder.Dos("tools/abc.zip.1") + "' already exists.\n" +
+                      text::kSplitterQuestion;
+    accepted_rest = " Overwriting all existing files.\n\n" +
+                    text::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 2);
+  } else {
+    wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
+    const std::string whole = wine::SegmentHeader(2, "abc.zip") + source;
+    harness::WriteFile(folder.Unix("data/abc.zip.1"), whole.substr(0, 512));
+    harness::WriteFile(folder.Unix("data/abc.zip.2"), whole.substr(512));
+    existing = folder.Unix("data/abc.zip");
+    start.program = folder.Dos("tools/Morvel.exe");
+    start.arguments = {folder.Dos("data/abc.zip.1")};
+    before_question = expected::kJoinerBanner + " '" + folder.Dos("data/abc.zip") +
+                      "' already exists.\n" + text::kJoinerQuestion;
+    accepted_rest = "\n Overwriting existing file.\n" +
+                    text::Joined("abc.zip", "abc.zip", folder.Dos("data") + "\\", 2);
+  }
+  harness::WriteFile(existing, "old contents");
+
+  bool still_waiting = false;
+  const std::string& question =
+      program == Program::kSplitter ? text::kSplitterQuestion : text::kJoinerQuestion;
+  start.steps = {harness::Step{question, key.keys, AwaitRawTerminal()},
+                 harness::Step{expected::kClosingPrompt, "x", CheckStillWaiting(&still_waiting)}};
+  harness::RunOutcome run = wine::Run(build, start);
+
+  EXPECT_TRUE(run.steps_done);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_TRUE(still_waiting) << "the closing wait ended without a key of its own";
+  const std::string after_answer =
+      key.accepts ? accepted_rest + expected::kClosing : expected::kAborted + expected::kClosing;
+  EXPECT_EQ(run.output, before_question + key.echo + "\n\n" + after_answer);
+  EXPECT_EQ(run.exit_status, key.accepts ? 0 : 1);
+  if (key.accepts) {
+    const std::string written = harness::ReadFile(existing);
+    EXPECT_EQ(program == Program::kSplitter ? written.substr(17) : written,
+              program == Program::kSplitter ? source.substr(0, 512 - 17) : source);
+  } else {
+    EXPECT_EQ(harness::ReadFile(existing), "old contents");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, WineKeyWaitTest,
+                         ::testing::Combine(::testing::Values(wine::kX86, wine::kX64),
+                                            ::testing::Values(Program::kSplitter, Program::kJoiner),
+                                            ::testing::ValuesIn(kKeyCases)),
+                         [](const auto& info) {
+                           return wine::BuildName(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) == Program::kSplitter ? "_Trenzik_"
+                                                                                 : "_Morvel_") +
+                                  std::get<2>(info.param).name;
+                         });
+
+}  // namespace
