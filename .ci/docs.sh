@@ -10,17 +10,9 @@ cd "$(dirname "$0")/.."
 
 # groff-base renders the pages; dpkg-dev gives dpkg-shlibdeps (the .deb's
 # dependencies) and, through binutils, objdump; unzip lists the zip.
-packages=(cmake g++ make libgtest-dev googletest groff-base gzip dpkg-dev
-          mingw-w64 unzip)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]} > 0)); then
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source .ci/install-missing.sh
+install_missing cmake g++ make libgtest-dev googletest groff-base gzip dpkg-dev
+          mingw-w64 unzip
 
 # The docs tests, from the release build (the test preset fails when the
 # label selects no test, as it would without groff).

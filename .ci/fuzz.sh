@@ -11,16 +11,8 @@ jobs="${FUZZ_JOBS:-$(nproc)}"
 
 # clang provides the compiler, libclang-rt-14-dev libFuzzer and the
 # sanitizer runtimes.
-packages=(cmake make clang libclang-rt-14-dev)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]} > 0)); then
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source .ci/install-missing.sh
+install_missing cmake make clang libclang-rt-14-dev
 
 cmake --preset fuzz
 cmake --build --preset fuzz

@@ -11,19 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS
 
-export DEBIAN_FRONTEND=noninteractive
-install_missing() {
-  local missing=()
-  local package
-  for package in "$@"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-  done
-  if ((${#missing[@]} > 0)); then
-    echo "Installing: ${missing[*]}"
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  fi
-}
+source .ci/install-missing.sh
 
 echo "== Tools =="
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

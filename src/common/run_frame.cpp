@@ -26,6 +26,16 @@ void Say(const RunFrame& frame, const char* format, ...) {
   std::fflush(frame.console);
 }
 
+void SayLines(const RunFrame& frame, const FormattedLine* lines, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (lines[i].text != nullptr) {
+      Say(frame, lines[i].format, lines[i].text);
+    } else {
+      Say(frame, "%s", lines[i].format);
+    }
+  }
+}
+
 void FormatFramedLine(const char* text, char* line) {
   std::size_t length = std::strlen(text);
   if (length > kFrameFieldWidth) length = kFrameFieldWidth;

@@ -53,6 +53,18 @@ RunFrame MakeRunFrame(const FrameProfile& profile);
 // One message: one printf-style call, on the screen when it returns.
 void Say(const RunFrame& frame, const char* format, ...) TRENZIK_PRINTF_FORMAT(2, 3);
 
+// One line of a block such as a usage text: its format and its text
+// (nullptr: the format is printed alone).
+struct FormattedLine {
+  const char* format;
+  const char* text;
+};
+void SayLines(const RunFrame& frame, const FormattedLine* lines, std::size_t count);
+template <std::size_t N>
+void SayLines(const RunFrame& frame, const FormattedLine (&lines)[N]) {
+  SayLines(frame, lines, N);
+}
+
 // " =====" + text centred in 57 columns (odd blank to the right) + "=====\n".
 // `line` receives kFramedLineLength bytes and a NUL.
 void FormatFramedLine(const char* text, char* line);

@@ -18,11 +18,8 @@ inline constexpr FrameProfile kJoinerProfile = {
 
 namespace joiner_texts {
 
-struct JoinerUsageLine {
-  const char* format;
-  const char* text;  // nullptr: the format alone
-};
-inline constexpr JoinerUsageLine kJoinerUsage[] = {
+// The usage text: one format and one text per line.
+inline constexpr FormattedLine kJoinerUsage[] = {
     {"  %s \n ", "ERROR: You must specify filename."},
     {"   %s\n", "  "},
     {"   %s\n", "Before binding, you must put all segmented files in the same folder."},

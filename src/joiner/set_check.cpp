@@ -23,13 +23,7 @@ void FailWithName(RunFrame& frame, const char* detail, const char* name) {
 
 void RequireSegmentArgument(RunFrame& frame, int argc) {
   if (argc >= 2) return;
-  for (const JoinerUsageLine& line : kJoinerUsage) {
-    if (line.text != nullptr) {
-      Say(frame, line.format, line.text);
-    } else {
-      Say(frame, "%s", line.format);
-    }
-  }
+  SayLines(frame, kJoinerUsage);
   FailRun(frame, AbortNotice::kPrint);
 }
 

@@ -206,13 +206,7 @@ enum SplitterBuffer {
 
 void RequireFileArgument(RunFrame& frame, int argc) {
   if (argc >= 2) return;
-  for (const UsageLine& line : kSplitterUsage) {
-    if (line.text != nullptr) {
-      Say(frame, line.format, line.text);
-    } else {
-      Say(frame, "%s", line.format);
-    }
-  }
+  SayLines(frame, kSplitterUsage);
   FailRun(frame, AbortNotice::kPrint);
 }
 

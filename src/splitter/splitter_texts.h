@@ -21,12 +21,8 @@ inline constexpr FrameProfile kSplitterProfile = {
 
 namespace splitter_texts {
 
-// The usage text: one format and one argument per line (nullptr: none).
-struct UsageLine {
-  const char* format;
-  const char* text;
-};
-inline constexpr UsageLine kSplitterUsage[] = {
+// The usage text: one format and one text per line.
+inline constexpr FormattedLine kSplitterUsage[] = {
     {"%s\n\n", "  ERROR: You must specify filename."},
     {"%s\n", "  To use from Windows: "},
     {"%s\n", "    Drag&drop the file you want to segment on 'Trenzik.exe'"},

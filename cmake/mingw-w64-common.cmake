@@ -1,0 +1,27 @@
+# What both MinGW-w64 toolchain files share; they set
+# TRENZIK_MINGW_TRIPLET and TRENZIK_WINE_ARCH first.
+set(CMAKE_SYSTEM_NAME Windows)
+
+# Distributions ship a -posix and a -win32 threading variant; either works,
+# and the plain name points at one of them.
+if(EXISTS "/usr/bin/${TRENZIK_MINGW_TRIPLET}-g++-posix")
+  set(TRENZIK_MINGW_VARIANT "-posix")
+else()
+  set(TRENZIK_MINGW_VARIANT "")
+endif()
+set(CMAKE_C_COMPILER ${TRENZIK_MINGW_TRIPLET}-gcc${TRENZIK_MINGW_VARIANT})
+set(CMAKE_CXX_COMPILER ${TRENZIK_MINGW_TRIPLET}-g++${TRENZIK_MINGW_VARIANT})
+set(CMAKE_RC_COMPILER ${TRENZIK_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TRENZIK_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Link the compiler's runtimes in, so the .exe files run without extra DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# ctest runs the test programs under Wine, in a prefix of their own kind
+# (cmake/wine-run.sh makes it on first use).
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh;${TRENZIK_WINE_ARCH}")
