@@ -654,3 +654,50 @@ TEST(SplitterInput, UnreadableInputIsNotFound) {
 }
 
 }  // namespace
+
+namespace {
+
+// The input changes while the question waits, after it was measured: the
+// set would no longer agree with the count in its header, so the run stops.
+struct ChangedInput {
+  const char* name;
+  std::size_t new_size;
+  const char* progress;  // what the run gets through before it notices
+};
+
+void PrintTo(const ChangedInput& c, std::ostream* out) { *out << c.name; }
+
+class SplitterChangedInputTest : public ::testing::TestWithParam<ChangedInput> {};
+
+TEST_P(SplitterChangedInputTest, StopsInsteadOfWritingAWrongSet) {
+  StaleSet stale;
+  const std::string input = stale.setup.data + "abc.zip";
+  const std::size_t new_size = GetParam().new_size;
+  stale.setup.run.terminal = true;
+  stale.setup.run.steps = {
+      Step{"(y/n)? ", "y",
+           [input, new_size](pid_t) {
+             std::filesystem::resize_file(input, new_size);
+           }},
+      Step{expected::kClosingPrompt, "x", nullptr}};
+  RunOutcome outcome = harness::Run(stale.setup.run);
+  EXPECT_TRUE(outcome.steps_done);
+  EXPECT_EQ(outcome.output,
+            WholeRun(SizeSet("512") + NoIniSizeKept("512") + " Calculating file size.... Done!\n" +
+                     stale.Question() + "y\n\n Overwriting all existing files.\n\n" +
+                     " writing header.... Done!" + GetParam().progress +
+                     "\nERROR:\n  The file changed while it was being segmented.\n"));
+  EXPECT_EQ(outcome.exit_status, 1);
+}
+
+// 1100 bytes measured: 17 + 495, 512, 93.
+INSTANTIATE_TEST_SUITE_P(
+    SplitterChanged, SplitterChangedInputTest,
+    ::testing::Values(ChangedInput{"Grown", 1200,
+                                   "\n writing to abc.zip.1.... Done!\n writing to abc.zip.2...."
+                                   " Done!\n writing to abc.zip.3...."},
+                      ChangedInput{"Shrunk", 700,
+                                   "\n writing to abc.zip.1.... Done!\n writing to abc.zip.2...."}),
+    [](const ::testing::TestParamInfo<ChangedInput>& info) { return info.param.name; });
+
+}  // namespace
