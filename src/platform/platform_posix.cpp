@@ -133,16 +133,9 @@ std::uint64_t KernelCopy(int from, std::uint64_t from_offset, int to, std::uint6
 
 CopyOutcome CopyRange(FileHandle from, std::uint64_t from_offset, FileHandle to,
                       std::uint64_t to_offset, std::uint64_t count, CopyBuffer buffer) {
-  // The kernel's copy moves whole pages only when source and target pages
-  // line up; shifted by a header's few bytes, every page lands across two and
-  // the plain loop through one large buffer is faster.
-  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-  const bool pages_line_up = (from_offset - to_offset) % page == 0;
   bool input_ended = false;
   std::uint64_t copied =
-      pages_line_up ? KernelCopy(Descriptor(from), from_offset, Descriptor(to), to_offset, count,
-                                 &input_ended)
-                    : 0;
+      KernelCopy(Descriptor(from), from_offset, Descriptor(to), to_offset, count, &input_ended);
   if (input_ended) return {copied, CopyFailure::kNone};
   while (copied < count) {
     std::uint64_t left = count - copied;
