@@ -11,8 +11,8 @@ cd "$(dirname "$0")/.."
 # groff-base renders the pages; dpkg-dev gives dpkg-shlibdeps (the .deb's
 # dependencies) and, through binutils, objdump; unzip lists the zip.
 source .ci/install-missing.sh
-install_missing cmake g++ make libgtest-dev googletest groff-base gzip dpkg-dev
-          mingw-w64 unzip
+install_missing cmake g++ make libgtest-dev googletest groff-base gzip dpkg-dev \
+  mingw-w64 unzip
 
 # The docs tests, from the release build (the test preset fails when the
 # label selects no test, as it would without groff).
