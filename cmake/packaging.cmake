@@ -73,15 +73,17 @@ else()
 endif()
 
 set(CPACK_PACKAGE_NAME "Trenzik")
-set(CPACK_PACKAGE_VENDOR "Trenzik developers")
-set(CPACK_PACKAGE_CONTACT "Trenzik developers")
+set(CPACK_PACKAGE_VENDOR "the Trenzik and Morvel authors")
+set(CPACK_PACKAGE_CONTACT "Trenzik and Morvel maintainers <maintainers@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "split a file into segments for removable media and bind them back")
+# No line may start with a full stop: in a Debian description that is a
+# control statement.
 set(CPACK_PACKAGE_DESCRIPTION "\
-Trenzik cuts one file into a numbered segment set (abc.zip.1, abc.zip.2,
-...) of at most a chosen size each, 1440000 bytes by default, to carry it
-on diskettes or other removable media. Morvel checks that a set is
-complete and binds it back into a byte-identical copy of the file.")
+Trenzik cuts one file into a numbered segment set of at most a chosen
+size each (abc.zip.1, abc.zip.2 and so on; 1440000 bytes by default), to
+carry it on diskettes or other removable media. Morvel checks that a set
+is complete and binds it back into a byte-identical copy of the file.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/")
 
@@ -95,12 +97,100 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_PACKAGE_NAME "trenzik")
+  # Version 1.0-1: the first Debian revision of release 1.0, so the package
+  # carries changelog.Debian.gz as a non-native package does.
+  set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Trenzik developers")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
   set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
   # Dependencies from the programs' own shared libraries (dpkg-shlibdeps).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Installed files get the modes Debian wants whatever the umask.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+  # The distribution's hardening, as dpkg-buildflags gives it with every
+  # hardening feature asked for: PIE, -fstack-protector-strong,
+  # -D_FORTIFY_SOURCE=2 with -O2, -Wl,-z,relro and -Wl,-z,now. The
+  # package-deb preset turns it on; the other builds keep their own flags.
+  option(TRENZIK_DEBIAN_BUILD_FLAGS
+    "Compile and link the programs with the flags of dpkg-buildflags" OFF)
+  if(TRENZIK_DEBIAN_BUILD_FLAGS)
+    find_program(TRENZIK_DPKG_BUILDFLAGS dpkg-buildflags REQUIRED)
+    foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
+      execute_process(
+        COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+                "${TRENZIK_DPKG_BUILDFLAGS}" --get ${kind}
+        OUTPUT_VARIABLE flags
+        OUTPUT_STRIP_TRAILING_WHITESPACE
+        COMMAND_ERROR_IS_FATAL ANY)
+      separate_arguments(debian_${kind} UNIX_COMMAND "${flags}")
+    endforeach()
+    message(STATUS "dpkg-buildflags: ${debian_CPPFLAGS} ${debian_CXXFLAGS} | ${debian_LDFLAGS}")
+    # After the build type's own flags on the command line, so -O2 wins.
+    foreach(target trenzik_common trenzik_splitter trenzik_joiner Trenzik Morvel)
+      target_compile_options(${target} PRIVATE ${debian_CPPFLAGS} ${debian_CXXFLAGS})
+    endforeach()
+    foreach(target Trenzik Morvel)
+      target_link_options(${target} PRIVATE ${debian_LDFLAGS})
+    endforeach()
+  endif()
+
+  # A stripped install (cpack with CPACK_STRIP_FILES, cmake --install
+  # --strip) also drops the compiler's .comment and .note sections, as
+  # Debian's own tools do.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(program Trenzik Morvel)
+        execute_process(
+          COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+          COMMAND_ERROR_IS_FATAL ANY)
+      endforeach()
+    endif()")
+
+  # /usr/share/doc/trenzik: the licence in Debian's machine-readable form,
+  # the README and a commented example Trenzik.ini, in every install; the
+  # Debian changelog and the lintian overrides only in the package
+  # (component "debian", which a plain install leaves out).
+  set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/trenzik)
+  set(debian_dir ${PROJECT_SOURCE_DIR}/packaging/debian)
+  install(FILES ${debian_dir}/copyright ${debian_dir}/Trenzik.ini
+    DESTINATION ${doc_dir})
+  install(FILES ${debian_dir}/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+    RENAME trenzik
+    COMPONENT debian EXCLUDE_FROM_ALL)
+  if(TRENZIK_GZIP)
+    set(compressed_docs
+      ${CMAKE_BINARY_DIR}/doc/README.md.gz
+      ${CMAKE_BINARY_DIR}/doc/changelog.Debian.gz)
+    add_custom_command(
+      OUTPUT ${compressed_docs}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md
+              ${CMAKE_BINARY_DIR}/doc/README.md
+      COMMAND ${CMAKE_COMMAND} -E copy ${debian_dir}/changelog
+              ${CMAKE_BINARY_DIR}/doc/changelog.Debian
+      COMMAND "${TRENZIK_GZIP}" -9 -n -f ${CMAKE_BINARY_DIR}/doc/README.md
+              ${CMAKE_BINARY_DIR}/doc/changelog.Debian
+      DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${debian_dir}/changelog
+      COMMENT "Compressing README.md and the Debian changelog"
+      VERBATIM)
+    add_custom_target(compressed_docs ALL DEPENDS ${compressed_docs})
+    install(FILES ${CMAKE_BINARY_DIR}/doc/README.md.gz DESTINATION ${doc_dir})
+    install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.Debian.gz
+      DESTINATION ${doc_dir}
+      COMPONENT debian EXCLUDE_FROM_ALL)
+  else()
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${doc_dir})
+    install(CODE "message(FATAL_ERROR \"The Debian changelog needs gzip: install it and configure again.\")"
+      COMPONENT debian EXCLUDE_FROM_ALL)
+  endif()
+  # One package from both components.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL Unspecified debian)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 endif()
 
 include(CPack)

@@ -1,20 +1,25 @@
 # Checks one manual page; run by ctest (label docs) as
 #   cmake -DGROFF=<groff> -DPAGE=<page.1> -DTEXTS=<header;...>
-#         -DSEGMENT_FORMAT=<segment_format.h> [-DCHECK_SIZES=ON]
+#         -DSEGMENT_FORMAT=<segment_format.h> -DOTHER_PAGE=<name>
+#         -DFIRST_SCREEN=<phrase;...> [-DCHECK_SIZES=ON]
 #         -P check_man_page.cmake
 #
 # 1. groff renders the page with every warning turned on and says nothing:
 #    any warning or error output fails the test.
-# 2. The page has the sections a reader looks for, and a NAME line that
-#    whatis and apropos can read ("Name \- summary").
-# 3. Every message that the page's "Failures" list quotes in bold is a text
-#    that the program really prints: it stands in one of TEXTS.
+# 2. The page has the sections a reader looks for, in the conventional
+#    order with SEE ALSO last, a NAME line that whatis and apropos can read
+#    ("Name \- summary"), and a SEE ALSO that names the other program and
+#    the standard tools the page refers to.
+# 3. Every message that the page's DIAGNOSTICS list quotes in bold is a
+#    text that the program really prints: it stands in one of TEXTS.
 # 4. The signature that the page gives is the code's; with CHECK_SIZES, so
 #    are the default segment size and the size limits.
+# 5. The first screen (the first 50 lines at 80 columns) holds every
+#    phrase of FIRST_SCREEN: the answers to a new user's first questions.
 
 cmake_minimum_required(VERSION 3.25)
 
-foreach(variable GROFF PAGE TEXTS SEGMENT_FORMAT)
+foreach(variable GROFF PAGE TEXTS SEGMENT_FORMAT OTHER_PAGE FIRST_SCREEN)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "check_man_page.cmake: ${variable} is not set")
   endif()
@@ -48,14 +53,52 @@ string(REGEX REPLACE ".${backspace}" "" rendered "${rendered}")
 string(REGEX REPLACE "-\n[ ]+" "" flowing "${rendered}")
 string(REGEX REPLACE "[ \n]+" " " flowing "${flowing}")
 
-# 2. Sections and the NAME line.
-foreach(section NAME SYNOPSIS DESCRIPTION "EXIT STATUS" EXAMPLES FILES "SEE ALSO")
-  string(FIND "${rendered}" "\n${section}\n" at)
-  if(at EQUAL -1)
-    string(APPEND failures "no section ${section}\n")
+# 2. Sections, in the conventional order; the NAME line; SEE ALSO.
+file(READ "${PAGE}" source)
+set(conventional_order NAME SYNOPSIS DESCRIPTION OPTIONS ARGUMENTS FILES ENVIRONMENT
+  "EXIT STATUS" DIAGNOSTICS EXAMPLES NOTES BUGS AUTHORS "SEE ALSO")
+string(REGEX MATCHALL "\n\\.SH [^\n]+" headings "${source}")
+set(sections "")
+set(last_place -1)
+foreach(heading IN LISTS headings)
+  string(REGEX REPLACE "^\n\\.SH \"?([^\"]*)\"?$" "\\1" section "${heading}")
+  list(APPEND sections "${section}")
+  list(FIND conventional_order "${section}" place)
+  if(place EQUAL -1)
+    string(APPEND failures "section ${section} is not one of: ${conventional_order}\n")
+  elseif(place LESS_EQUAL last_place)
+    string(APPEND failures "section ${section} is out of the conventional order: ${conventional_order}\n")
+  else()
+    set(last_place ${place})
   endif()
 endforeach()
-file(READ "${PAGE}" source)
+foreach(required NAME SYNOPSIS DESCRIPTION "OPTIONS|ARGUMENTS" FILES "EXIT STATUS"
+                 DIAGNOSTICS EXAMPLES "NOTES|BUGS" "SEE ALSO")
+  string(REPLACE "|" ";" choices "${required}")
+  set(found FALSE)
+  foreach(choice IN LISTS choices)
+    if("${choice}" IN_LIST sections)
+      set(found TRUE)
+    endif()
+  endforeach()
+  if(NOT found)
+    string(APPEND failures "no section ${required}\n")
+  endif()
+endforeach()
+list(GET sections -1 last_section)
+if(NOT last_section STREQUAL "SEE ALSO")
+  string(APPEND failures "the last section is ${last_section}, not SEE ALSO\n")
+endif()
+string(FIND "${rendered}" "\nSEE ALSO\n" see_also_at)
+if(NOT see_also_at EQUAL -1)
+  string(SUBSTRING "${rendered}" ${see_also_at} -1 see_also)
+  foreach(reference "${OTHER_PAGE}(1)" "split(1)" "cat(1)" "sha256sum(1)" "setsid(1)")
+    string(FIND "${see_also}" "${reference}" found)
+    if(found EQUAL -1)
+      string(APPEND failures "SEE ALSO does not name ${reference}\n")
+    endif()
+  endforeach()
+endif()
 string(REGEX MATCH "\n\\.SH NAME\n[^\n]+" name_line "${source}")
 if(NOT name_line MATCHES "\n\\.SH NAME\n${page_name} \\\\- [a-z]")
   string(APPEND failures "the NAME line is not \"${page_name} \\- summary\": ${name_line}\n")
@@ -67,10 +110,11 @@ foreach(header IN LISTS TEXTS)
   file(READ "${header}" header_text)
   string(APPEND texts "${header_text}")
 endforeach()
-string(FIND "${source}" "\n.SS Failures\n" start)
+string(FIND "${source}" "\n.SH DIAGNOSTICS\n" start)
 if(start EQUAL -1)
-  string(APPEND failures "no \"Failures\" list under EXIT STATUS\n")
+  string(APPEND failures "no DIAGNOSTICS section to hold the failure messages\n")
 else()
+  math(EXPR start "${start} + 1")
   string(SUBSTRING "${source}" ${start} -1 failure_list)
   string(FIND "${failure_list}" "\n.SH " end)
   string(SUBSTRING "${failure_list}" 0 ${end} failure_list)
@@ -93,7 +137,7 @@ else()
     math(EXPR checked "${checked} + 1")
   endforeach()
   if(checked LESS 5)
-    string(APPEND failures "only ${checked} quoted messages found in the Failures list\n")
+    string(APPEND failures "only ${checked} quoted messages found under DIAGNOSTICS\n")
   endif()
 endif()
 
@@ -123,7 +167,26 @@ foreach(phrase IN LISTS phrases)
   endif()
 endforeach()
 
+# 5. The first screen.
+execute_process(
+  COMMAND "${GROFF}" -man -Tascii -rLL=80n -rHY=0 -P-c -P-b -P-u "${PAGE}"
+  OUTPUT_VARIABLE screen
+  ERROR_QUIET)
+string(REGEX REPLACE ".${backspace}" "" screen "${screen}")
+string(REGEX MATCHALL "[^\n]*\n" screen_lines "${screen}")
+list(SUBLIST screen_lines 0 50 screen_lines)
+string(JOIN "" screen ${screen_lines})
+# Without hyphenation every hyphen at a line's end belongs to the text.
+string(REGEX REPLACE "-\n[ ]+" "-" screen "${screen}")
+string(REGEX REPLACE "[ \n]+" " " screen "${screen}")
+foreach(phrase IN LISTS FIRST_SCREEN)
+  string(FIND "${screen}" "${phrase}" found)
+  if(found EQUAL -1)
+    string(APPEND failures "the first 50 lines do not say \"${phrase}\"\n")
+  endif()
+endforeach()
+
 if(NOT failures STREQUAL "")
   message(FATAL_ERROR "${PAGE}:\n${failures}")
 endif()
-message(STATUS "${page_name}: renders without warnings; sections, NAME line, messages and format check out")
+message(STATUS "${page_name}: renders without warnings; sections, NAME line, SEE ALSO, messages, format and first screen check out")

@@ -9,9 +9,11 @@ foreach(variable GROFF PAGE OUTPUT)
   endif()
 endforeach()
 
-# -P-c -P-b -P-u: no escape sequences, no overstriking for bold and italics.
+# -rHY=0: no hyphenation, so that a path or a command broken across lines
+# can still be copied whole. -P-c -P-b -P-u: no escape sequences, no
+# overstriking for bold and italics.
 execute_process(
-  COMMAND "${GROFF}" -man -Tascii -P-c -P-b -P-u "${PAGE}"
+  COMMAND "${GROFF}" -man -Tascii -rHY=0 -P-c -P-b -P-u "${PAGE}"
   RESULT_VARIABLE result
   OUTPUT_VARIABLE text
   ERROR_VARIABLE errors)
