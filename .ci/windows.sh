@@ -119,9 +119,10 @@ labels='^wine$'
 if [[ "${TRENZIK_WINE_LARGE:-1}" != 0 ]]; then
   labels='^(wine|large)$'
 fi
-# The 32-bit build's runs end in /x86 or /x86_..., the large test is one.
+# The 32-bit build's runs are named .../x86 or .../x86_... (ctest adds
+# "  # GetParam() = ..."); the large test is one of them.
 exclude=()
-((x86_runs)) || exclude=(-E '/x86($|_)|^WineLargeFile\.')
+((x86_runs)) || exclude=(-E '/x86( |_|$)|^WineLargeFile\.')
 ctest --test-dir "$host_build" -L "$labels" "${exclude[@]}" -j2 --output-on-failure \
   --no-tests=error
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -125,6 +126,8 @@ struct RuleCase {
   LeadByteRule rule;
 };
 
+void PrintTo(const RuleCase& c, std::ostream* os) { *os << c.name; }
+
 class LeadByteRuleTest : public ::testing::TestWithParam<RuleCase> {};
 
 TEST_P(LeadByteRuleTest, FollowsTheCodePage) {
@@ -161,6 +164,8 @@ struct RulePathCase {
   LeadByteTest lead;
   std::string directory;
 };
+
+void PrintTo(const RulePathCase& c, std::ostream* os) { *os << c.name; }
 
 class LeadByteRulePathTest : public ::testing::TestWithParam<RulePathCase> {};
 
