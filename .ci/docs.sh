@@ -26,6 +26,7 @@ ctest --preset test -L docs
 rm -rf build/packages
 cmake --workflow --preset package-deb
 cmake --workflow --preset package-windows
+cmake --workflow --preset package-windows-x64
 
 failures=0
 fail() {
@@ -43,11 +44,12 @@ expect_lines() {  # what, listing, expected lines...
 shopt -s nullglob
 debs=(build/packages/trenzik_*.deb)
 zips=(build/packages/Trenzik-*-win32.zip)
+zips64=(build/packages/Trenzik-*-win64.zip)
 shopt -u nullglob
 ((${#debs[@]} == 1)) || { echo "expected one .deb in build/packages, found ${#debs[@]}" >&2; exit 1; }
 ((${#zips[@]} == 1)) || { echo "expected one win32 .zip in build/packages, found ${#zips[@]}" >&2; exit 1; }
+((${#zips64[@]} == 1)) || { echo "expected one win64 .zip in build/packages, found ${#zips64[@]}" >&2; exit 1; }
 deb=${debs[0]}
-zip=${zips[0]}
 
 echo "== ${deb}"
 dpkg-deb --info "$deb"
@@ -131,25 +133,71 @@ head -c 2000000 /dev/urandom >"$scratch/example/big.bin"
     { echo "the example Trenzik.ini does not set 1440000:" >&2; cat split.txt >&2; exit 1; }
 ) || fail "$deb: the example Trenzik.ini"
 
-echo "== ${zip}"
-unzip -l "$zip"
-top=$(basename "$zip" .zip)
-expect_lines "$zip" "$(unzip -Z1 "$zip")" \
-  "$top/Trenzik.exe" "$top/Morvel.exe" "$top/Trenzik.txt" "$top/Morvel.txt"
-unzip -q "$zip" -d "$scratch/zip"
-for program in Trenzik Morvel; do
-  exe="$scratch/zip/$top/$program.exe"
-  objdump -f "$exe" | grep -q 'file format pei-i386' || fail "$zip: $program.exe is not 32-bit"
-  imports=$(objdump -p "$exe" | awk '/DLL Name:/ {print $3}')
-  if grep -qiE 'libstdc|libgcc|libwinpthread' <<<"$imports"; then
-    fail "$zip: $program.exe needs a runtime DLL: $(echo $imports)"
-  fi
-  text="$scratch/zip/$top/$program.txt"
-  grep -q $'^NAME\r$' "$text" || fail "$zip: $program.txt is not the rendered manual with CR LF line ends"
-  if LC_ALL=C grep -q $'[^\t\r -~]' "$text"; then
-    fail "$zip: $program.txt holds more than plain ASCII"
-  fi
-done
+# Both zips: one folder with the programs, their text manuals, a sample
+# Trenzik.ini, README.txt and LICENSE.txt, the texts with CR LF line ends.
+check_zip() {  # zip, objdump's file format of its programs
+  local zip=$1 format=$2
+  echo "== ${zip}"
+  unzip -l "$zip"
+  local top
+  top=$(basename "$zip" .zip)
+  local listing
+  listing=$(unzip -Z1 "$zip")
+  expect_lines "$zip" "$listing" \
+    "$top/Trenzik.exe" "$top/Morvel.exe" "$top/Trenzik.txt" "$top/Morvel.txt" \
+    "$top/Trenzik.ini" "$top/README.txt" "$top/LICENSE.txt"
+  (($(grep -c . <<<"$listing") == 7)) || fail "$zip: holds more than the seven files"
+  rm -rf "$scratch/zip"
+  unzip -q "$zip" -d "$scratch/zip"
+  local folder="$scratch/zip/$top" program text
+  for program in Trenzik Morvel; do
+    objdump -f "$folder/$program.exe" | grep -q "file format $format" ||
+      fail "$zip: $program.exe is not $format"
+    bash .ci/check-windows-imports.sh "$folder/$program.exe" ||
+      fail "$zip: $program.exe imports what Windows XP lacks"
+    x86_64-w64-mingw32-windres -J coff -O rc -i "$folder/$program.exe" |
+      grep -qF 'VALUE "FileVersion", "1.0"' || fail "$zip: $program.exe has no version resource"
+    text="$folder/$program.txt"
+    grep -q $'^NAME\r$' "$text" || fail "$zip: $program.txt is not the rendered manual with CR LF line ends"
+    if LC_ALL=C grep -q $'[^\t\r -~]' "$text"; then
+      fail "$zip: $program.txt holds more than plain ASCII"
+    fi
+  done
+  for text in README.txt Trenzik.ini LICENSE.txt; do
+    # Every line ends in CR LF, and the text is plain ASCII.
+    if [[ "$(grep -c $'\r$' "$folder/$text")" != "$(wc -l <"$folder/$text")" ||
+      "$(tail -c 2 "$folder/$text" | od -An -c | tr -d ' ')" != '\r\n' ]]; then
+      fail "$zip: $text has a line without CR LF"
+    fi
+    if LC_ALL=C grep -q $'[^\t\r -~]' "$folder/$text"; then
+      fail "$zip: $text holds more than plain ASCII"
+    fi
+  done
+  grep -q $'^size=1440000\r$' "$folder/Trenzik.ini" || fail "$zip: Trenzik.ini does not set size=1440000"
+  grep -q $'^;size=720000\r$' "$folder/Trenzik.ini" || fail "$zip: Trenzik.ini has no 720000 line"
+  for word in Trenzik.exe Morvel.exe Drag 'Program Files' Trenzik.ini; do
+    grep -qF "$word" "$folder/README.txt" || fail "$zip: README.txt does not mention $word"
+  done
+  cmp -s <(tr -d '\r' <"$folder/LICENSE.txt") LICENSE || fail "$zip: LICENSE.txt is not LICENSE"
+}
+check_zip "${zips[0]}" pei-i386
+check_zip "${zips64[0]}" pei-x86-64
+
+# The sample Trenzik.ini as the programs read it: the native build beside it
+# takes 1440000, and 720000 once that line is switched on.
+mkdir "$scratch/ini"
+cp build/release/Trenzik "$scratch/ini/"
+cp "$scratch/zip/$(basename "${zips64[0]}" .zip)/Trenzik.ini" "$scratch/ini/"
+head -c 2000000 /dev/zero >"$scratch/ini/big.bin"
+(cd "$scratch/ini" && setsid -w ./Trenzik big.bin </dev/null >read.txt 2>&1) || true
+grep -qx '  \[segment size\] is set to: 1440000' "$scratch/ini/read.txt" &&
+  ! grep -q 'ERROR' "$scratch/ini/read.txt" ||
+  fail "the sample Trenzik.ini does not read as size=1440000: $(cat "$scratch/ini/read.txt")"
+sed -i 's/^;size=720000/size=720000/' "$scratch/ini/Trenzik.ini"
+rm -f "$scratch/ini/big.bin."*
+(cd "$scratch/ini" && setsid -w ./Trenzik big.bin </dev/null >read.txt 2>&1) || true
+grep -qx '  \[segment size\] is set to: 720000' "$scratch/ini/read.txt" ||
+  fail "the sample Trenzik.ini's 720000 line does not read: $(cat "$scratch/ini/read.txt")"
 
 if ((failures > 0)); then
   echo "docs.sh: ${failures} package check(s) failed" >&2

@@ -70,6 +70,24 @@ else()
     install(CODE "message(FATAL_ERROR \"The text manuals need groff: install groff-base and configure again.\")"
       COMPONENT windows_zip EXCLUDE_FROM_ALL)
   endif()
+  # Beside the programs: a commented sample Trenzik.ini, a short README.txt
+  # and the licence, all with CR LF line ends for Windows editors. The
+  # 64-bit build makes the same zip: cmake --workflow --preset package-windows-x64
+  foreach(pair IN ITEMS
+      "packaging/windows/Trenzik.ini=Trenzik.ini"
+      "packaging/windows/README.txt=README.txt"
+      "LICENSE=LICENSE.txt")
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 source)
+    list(GET pair 1 target)
+    file(READ "${PROJECT_SOURCE_DIR}/${source}" contents)
+    string(REPLACE "\r\n" "\n" contents "${contents}")
+    string(REPLACE "\n" "\r\n" contents "${contents}")
+    file(WRITE "${CMAKE_BINARY_DIR}/zip/${target}" "${contents}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/${source}")
+    install(FILES "${CMAKE_BINARY_DIR}/zip/${target}" DESTINATION . COMPONENT windows_zip
+      EXCLUDE_FROM_ALL)
+  endforeach()
 endif()
 
 set(CPACK_PACKAGE_NAME "Trenzik")
@@ -92,8 +110,15 @@ if(WIN32)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL windows_zip)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-  # One folder, Trenzik-<version>-win32/, holding the four files.
+  # One folder, Trenzik-<version>-win32/ (or -win64/ for the 64-bit build),
+  # holding the programs, their manuals, the sample Trenzik.ini, README.txt
+  # and LICENSE.txt.
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_PACKAGE_NAME "trenzik")

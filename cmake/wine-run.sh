@@ -64,10 +64,24 @@ detached() {
 run_program() {
   close_inherited
   if [[ "$console" == yes ]]; then
-    exec wine "$@" </dev/tty
+    exec "$wine" "$@" </dev/tty
   fi
-  exec wine "$@"
+  exec "$wine" "$@"
 }
+
+# The 64-bit prefix gets the 64-bit loader directly. Debian's `wine` always
+# starts the 32-bit loader, which hands a 64-bit program on; on a machine
+# that cannot execute 32-bit code that first step already fails.
+wine=wine
+if [[ "$arch" == win64 ]]; then
+  for candidate in "$(command -v wine64 || true)" /usr/lib/wine/wine64; do
+    if [[ -n "$candidate" && -x "$candidate" ]]; then
+      wine=$candidate
+      export WINELOADER="$candidate"
+      break
+    fi
+  done
+fi
 
 mkdir -p "$prefixes"
 
@@ -77,7 +91,7 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   (
     flock 9
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-      detached wineboot --init
+      detached "$wine" wineboot --init
       detached wineserver --wait
     fi
   ) 9>"$prefixes/.$arch.lock"
@@ -91,7 +105,7 @@ fi
 (
   flock 8
   if detached wineserver -p"${TRENZIK_WINESERVER_LINGER:-10}"; then
-    detached wine cmd.exe /c exit || true
+    detached "$wine" cmd.exe /c exit || true
   fi
 ) 8>"$prefixes/.$arch.server.lock"
 

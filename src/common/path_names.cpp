@@ -6,15 +6,41 @@
 
 namespace {
 
-bool IsLeadByte(unsigned char byte) {
+bool IsShiftJisLeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+bool IsLeadByte(unsigned char byte, LeadByteTest lead) {
+  switch (lead.rule) {
+    case LeadByteRule::kShiftJis:
+      return IsShiftJisLeadByte(byte);
+    case LeadByteRule::kNone:
+      return false;
+    case LeadByteRule::kSystem:
+      return lead.system_lead != nullptr && lead.system_lead(byte);
+  }
+  return false;
 }
 
 bool IsValidTrailByte(unsigned char byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
 
 }  // namespace
 
-int ShiftJisScanState(const char* text, std::ptrdiff_t position) {
+LeadByteRule ChooseLeadByteRule(unsigned code_page, unsigned max_char_size) {
+  if (max_char_size == 1) return LeadByteRule::kNone;
+  if (code_page == 932 || max_char_size == 0) return LeadByteRule::kShiftJis;
+  return LeadByteRule::kSystem;
+}
+
+LeadByteTest PathLeadBytes() {
+  const platform::NarrowCodePage page = platform::PathCodePage();
+  const LeadByteRule rule = ChooseLeadByteRule(page.number, page.max_char_size);
+  // Without the system's own test there is nothing better than the fixed ranges.
+  if (rule == LeadByteRule::kSystem && page.is_lead_byte == nullptr) return kShiftJisLeadBytes;
+  return LeadByteTest{rule, page.is_lead_byte};
+}
+
+int ShiftJisScanState(const char* text, std::ptrdiff_t position, LeadByteTest lead) {
   if (position < 1 || static_cast<std::size_t>(position) > std::strlen(text)) return 0;
   int state = 0;
   for (std::ptrdiff_t i = 0; i < position; ++i) {
@@ -22,10 +48,14 @@ int ShiftJisScanState(const char* text, std::ptrdiff_t position) {
     if (state == 1) {
       state = IsValidTrailByte(byte) ? 2 : 0;
     } else {
-      state = IsLeadByte(byte) ? 1 : 0;
+      state = IsLeadByte(byte, lead) ? 1 : 0;
     }
   }
   return state;
+}
+
+int ShiftJisScanState(const char* text, std::ptrdiff_t position) {
+  return ShiftJisScanState(text, position, kShiftJisLeadBytes);
 }
 
 namespace {
@@ -33,40 +63,54 @@ namespace {
 // A separator byte is the second half of a double-byte character only if it
 // can be one: the backslash can, the slash never (so a UTF-8 name ending in
 // a lead-range byte does not hide the slash after it).
-bool IsSecondHalf(const char* text, std::size_t i) {
+bool IsSecondHalf(const char* text, std::size_t i, LeadByteTest lead) {
   return IsValidTrailByte(static_cast<unsigned char>(text[i])) &&
-         ShiftJisScanState(text, static_cast<std::ptrdiff_t>(i)) == 1;
+         ShiftJisScanState(text, static_cast<std::ptrdiff_t>(i), lead) == 1;
 }
 
 }  // namespace
 
-std::size_t BaseNameOffset(const char* path, char separator) {
+std::size_t BaseNameOffset(const char* path, char separator, LeadByteTest lead) {
   const std::size_t length = std::strlen(path);
   for (std::size_t i = length > 0 ? length - 1 : 0; i >= 1; --i) {
-    if (path[i] == separator && !IsSecondHalf(path, i)) return i + 1;
+    if (path[i] == separator && !IsSecondHalf(path, i, lead)) return i + 1;
   }
   return 0;
 }
 
-bool ContainsSeparator(const char* name, const char* separators) {
+bool ContainsSeparator(const char* name, const char* separators, LeadByteTest lead) {
   for (std::size_t i = 0; name[i] != '\0'; ++i) {
-    if (std::strchr(separators, name[i]) != nullptr && !IsSecondHalf(name, i)) return true;
+    if (std::strchr(separators, name[i]) != nullptr && !IsSecondHalf(name, i, lead)) return true;
   }
   return false;
 }
 
-char* StripToBaseName(char* path, char separator) {
-  std::size_t offset = BaseNameOffset(path, separator);
+bool ContainsSeparator(const char* name, const char* separators) {
+  return ContainsSeparator(name, separators, PathLeadBytes());
+}
+
+char* StripToBaseName(char* path, char separator, LeadByteTest lead) {
+  std::size_t offset = BaseNameOffset(path, separator, lead);
   if (offset > 0) std::memmove(path, path + offset, std::strlen(path + offset) + 1);
   return path;
 }
 
-char* StripToBaseName(char* path) { return StripToBaseName(path, platform::kPathSeparator); }
+char* StripToBaseName(char* path, char separator) {
+  return StripToBaseName(path, separator, kShiftJisLeadBytes);
+}
+
+char* StripToBaseName(char* path) {
+  return StripToBaseName(path, platform::kPathSeparator, PathLeadBytes());
+}
+
+std::size_t DirectoryPartLength(const char* path, char separator, LeadByteTest lead) {
+  return BaseNameOffset(path, separator, lead);
+}
 
 std::size_t DirectoryPartLength(const char* path, char separator) {
-  return BaseNameOffset(path, separator);
+  return DirectoryPartLength(path, separator, kShiftJisLeadBytes);
 }
 
 std::size_t DirectoryPartLength(const char* path) {
-  return DirectoryPartLength(path, platform::kPathSeparator);
+  return DirectoryPartLength(path, platform::kPathSeparator, PathLeadBytes());
 }

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "common/frame_texts.h"
 
@@ -16,14 +17,38 @@ RunFrame MakeRunFrame(const FrameProfile& profile) {
   return frame;
 }
 
+namespace {
+
+// Every message leaves in one piece: a console that receives a double-byte
+// character split across two writes shows two broken halves.
+void WriteText(const RunFrame& frame, const char* text, std::size_t size) {
+  if (frame.console == stdout) {
+    platform::WriteConsoleText(text, size);
+    return;
+  }
+  std::fwrite(text, 1, size, frame.console);
+  std::fflush(frame.console);
+}
+
+}  // namespace
+
 void Say(const RunFrame& frame, const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
-  std::vfprintf(frame.console, format, arguments);
+  std::va_list again;
+  va_copy(again, arguments);
+  // Most messages fit; one with several long paths takes a larger buffer.
+  char text[1024];
+  const int length = std::vsnprintf(text, sizeof text, format, arguments);
   va_end(arguments);
-  // A question is written without a line end and must be visible while
-  // the key wait that follows runs.
-  std::fflush(frame.console);
+  if (length >= 0 && static_cast<std::size_t>(length) < sizeof text) {
+    WriteText(frame, text, static_cast<std::size_t>(length));
+  } else if (length >= 0) {
+    std::vector<char> larger(static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(larger.data(), larger.size(), format, again);
+    WriteText(frame, larger.data(), static_cast<std::size_t>(length));
+  }
+  va_end(again);
 }
 
 void SayLines(const RunFrame& frame, const FormattedLine* lines, std::size_t count) {
@@ -54,14 +79,17 @@ void PrintBanner(const RunFrame& frame) {
   std::snprintf(title, sizeof title, "%s %s %s", frame.profile->program_name, kVersionText,
                 kCreditText);
   const char* const framed_texts[] = {title, frame.profile->tool_text, kFreewareText, kRightsText};
-  char line[kFramedLineLength + 1];
-  std::fputs("\n", frame.console);
+  // One write for the whole banner: an empty line, the four framed lines,
+  // an empty line.
+  char banner[1 + 4 * kFramedLineLength + 1 + 1];
+  std::size_t length = 0;
+  banner[length++] = '\n';
   for (const char* text : framed_texts) {
-    FormatFramedLine(text, line);
-    std::fputs(line, frame.console);
+    FormatFramedLine(text, banner + length);
+    length += kFramedLineLength;
   }
-  std::fputs("\n", frame.console);
-  std::fflush(frame.console);
+  banner[length++] = '\n';
+  WriteText(frame, banner, length);
 }
 
 void AllocateRunBuffers(RunFrame& frame) {

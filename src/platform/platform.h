@@ -67,8 +67,9 @@ CopyOutcome CopyRange(FileHandle from, std::uint64_t from_offset, FileHandle to,
 
 // Directory-entry lookup, as FindFirstFileA does it: the last component may
 // hold the wildcards '*' and '?'; folders match too; the stored name is the
-// entry's name as its folder holds it. When several entries match, the first
-// in byte order is reported.
+// entry's name as its folder holds it. When several entries match, Win32
+// reports the first that FindFirstFileA gives (the folder's own order), POSIX
+// the first in byte order (readdir's order depends on the file system).
 struct EntryLookup {
   bool found;
   bool release_failed;  // the lookup could not be released (not a failure of the run)
@@ -79,6 +80,21 @@ EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t 
 // translation ("\n" stays one byte, also when the output is redirected).
 // Called once, before the first line is printed.
 void PrepareConsoleOutput();
+
+// Writes one whole message to standard output and flushes it, so that it is
+// on the screen when the call returns. On a Win32 console the bytes are read
+// in the ANSI code page and shown as the characters they stand for; a file
+// or a pipe receives the bytes unchanged.
+void WriteConsoleText(const char* text, std::size_t size);
+
+// The narrow code page that paths are written in, as the system describes
+// it; asked once per run. POSIX has none to describe (all fields zero).
+struct NarrowCodePage {
+  unsigned number;                           // 932, 1252, ...; 0 when unknown
+  unsigned max_char_size;                    // 1 for a single-byte page; 0 when unknown
+  bool (*is_lead_byte)(unsigned char byte);  // the system's own test; nullptr when none
+};
+NarrowCodePage PathCodePage();
 
 // One key press from the console itself, never from standard input: 1 .. 255
 // for a character, 0 or 224 for the lead code of a function or cursor key,

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -388,6 +389,15 @@ bool OpenTerminal() {
 
 // POSIX streams never translate line ends.
 void PrepareConsoleOutput() {}
+
+// A terminal shows the bytes in its own character set; nothing to convert.
+void WriteConsoleText(const char* text, std::size_t size) {
+  std::fwrite(text, 1, size, stdout);
+  std::fflush(stdout);
+}
+
+// Paths are plain bytes here; the fixed double-byte ranges stay in force.
+NarrowCodePage PathCodePage() { return NarrowCodePage{0, 0, nullptr}; }
 
 int ReadKey() {
   if (!OpenTerminal()) return -1;

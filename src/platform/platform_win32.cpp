@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <cstdio>
+#include <vector>
 
 namespace platform {
 
@@ -39,18 +40,6 @@ OVERLAPPED AtOffset(std::uint64_t offset) {
   overlapped.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
   overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
   return overlapped;
-}
-
-// Plain byte order (unsigned), not the locale-aware order of lstrcmpA, so
-// the choice among several matches is the same on every machine.
-bool ByteOrderLess(const char* a, const char* b) {
-  const auto* x = reinterpret_cast<const unsigned char*>(a);
-  const auto* y = reinterpret_cast<const unsigned char*>(b);
-  while (*x != 0 && *x == *y) {
-    ++x;
-    ++y;
-  }
-  return *x < *y;
 }
 
 bool IsDotEntry(const char* name) {
@@ -170,32 +159,101 @@ EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t 
   const HANDLE search = FindFirstFileA(path, &data);
   if (search == INVALID_HANDLE_VALUE) return lookup;
 
-  // The folder lists matches in whatever order its file system keeps; take
-  // the lowest in byte order so that runs are repeatable.
-  char best[MAX_PATH];
-  best[0] = '\0';
-  do {
-    if (IsDotEntry(data.cFileName)) continue;
-    if (!lookup.found || ByteOrderLess(data.cFileName, best)) {
-      lstrcpynA(best, data.cFileName, MAX_PATH);
-      lookup.found = true;
-    }
-  } while (FindNextFileA(search, &data));
+  // The first entry reported is the one: on NTFS the folder's own order.
+  // Only "." and "..", which a pattern such as "*" matches, are passed over.
+  lookup.found = !IsDotEntry(data.cFileName);
+  while (!lookup.found && FindNextFileA(search, &data)) lookup.found = !IsDotEntry(data.cFileName);
   lookup.release_failed = (FindClose(search) == FALSE);
 
   if (lookup.found && stored_name != nullptr && capacity > 0) {
     const int limit = capacity < MAX_PATH ? static_cast<int>(capacity) : MAX_PATH;
-    lstrcpynA(stored_name, best, limit);
+    lstrcpynA(stored_name, data.cFileName, limit);
   }
   return lookup;
 }
 
+// Room for the longest message in one piece; each message is flushed at its
+// end, so nothing waits in the buffer while a key wait runs.
+constexpr std::size_t kOutputBufferSize = 16384;
+
 void PrepareConsoleOutput() {
   // The C runtime opens stdout in text mode, which would write every "\n"
   // as CR LF into a file or pipe. A console starts a new line on a bare LF
-  // anyway, so binary mode changes nothing on screen.
+  // anyway, so binary mode changes nothing on screen. Unbuffered, the
+  // runtime would hand a message over in pieces that can split a
+  // double-byte character.
   std::fflush(stdout);
   _setmode(_fileno(stdout), _O_BINARY);
+  std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
+}
+
+namespace {
+
+// Standard output when it is a console, else INVALID_HANDLE_VALUE (a file,
+// a pipe). Asked once: a run never moves its output.
+HANDLE ConsoleOutput() {
+  static const HANDLE console = [] {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    const bool is_console =
+        output != nullptr && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode);
+    return is_console ? output : INVALID_HANDLE_VALUE;
+  }();
+  return console;
+}
+
+// Shows ANSI code-page bytes on a console as characters. The console's own
+// code page (the OEM one) would show other glyphs for the same bytes, so
+// the text goes as UTF-16 and the console's code page stays as it is.
+// False when nothing could be written.
+bool WriteAsCharacters(HANDLE console, const char* text, std::size_t size) {
+  const int bytes = static_cast<int>(size);
+  const int count = MultiByteToWideChar(CP_ACP, 0, text, bytes, nullptr, 0);
+  if (count <= 0) return false;
+  std::vector<wchar_t> wide(static_cast<std::size_t>(count));
+  if (MultiByteToWideChar(CP_ACP, 0, text, bytes, wide.data(), count) != count) return false;
+  // Old consoles take at most some 64 KiB per call; write in slices.
+  constexpr DWORD kSlice = 8192;
+  DWORD done = 0;
+  while (done < static_cast<DWORD>(count)) {
+    const DWORD left = static_cast<DWORD>(count) - done;
+    DWORD written = 0;
+    if (!WriteConsoleW(console, wide.data() + done, left < kSlice ? left : kSlice, &written,
+                       nullptr) ||
+        written == 0) {
+      return done > 0;  // what is on the screen stays; never write it twice
+    }
+    done += written;
+  }
+  return true;
+}
+
+}  // namespace
+
+void WriteConsoleText(const char* text, std::size_t size) {
+  if (size == 0) return;
+  const HANDLE console = ConsoleOutput();
+  if (console != INVALID_HANDLE_VALUE && WriteAsCharacters(console, text, size)) return;
+  // Redirected: the exact bytes, in one write when they fit the buffer.
+  std::fwrite(text, 1, size, stdout);
+  std::fflush(stdout);
+}
+
+namespace {
+
+bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByteEx(CP_ACP, byte) != FALSE; }
+
+}  // namespace
+
+NarrowCodePage PathCodePage() {
+  // Paths are in the ANSI code page; it does not change while a run lasts.
+  static const NarrowCodePage page = [] {
+    NarrowCodePage described{GetACP(), 0, SystemLeadByte};
+    CPINFO info;
+    if (GetCPInfo(CP_ACP, &info)) described.max_char_size = info.MaxCharSize;
+    return described;
+  }();
+  return page;
 }
 
 namespace {
@@ -299,6 +357,46 @@ int KeyCode(const KEY_EVENT_RECORD& key) {
   return IsIgnoredKey(virtual_key) ? -2 : 0;
 }
 
+// The console input that a Ctrl+C is turned into a key for while a wait
+// runs. Read by the control handler, which runs on a thread of its own.
+HANDLE g_ctrl_c_input = INVALID_HANDLE_VALUE;
+
+// With the console mode at 0 a Windows console delivers Ctrl+C as the key 3
+// and raises no event, so this never runs there. Wine raises CTRL_C_EVENT
+// all the same and queues no key; the event then becomes that key, and the
+// wait reads it like any other.
+BOOL WINAPI CtrlCAsKey(DWORD event) {
+  if (event != CTRL_C_EVENT) return FALSE;
+  INPUT_RECORD record{};
+  record.EventType = KEY_EVENT;
+  record.Event.KeyEvent.bKeyDown = TRUE;
+  record.Event.KeyEvent.wRepeatCount = 1;
+  record.Event.KeyEvent.wVirtualKeyCode = 'C';
+  record.Event.KeyEvent.uChar.AsciiChar = 3;
+  record.Event.KeyEvent.dwControlKeyState = LEFT_CTRL_PRESSED;
+  DWORD written = 0;
+  WriteConsoleInputA(g_ctrl_c_input, &record, 1, &written);
+  return TRUE;  // handled: the program goes on
+}
+
+// Installs CtrlCAsKey for the length of one wait only: outside a wait,
+// Ctrl+C ends the program as usual.
+class CtrlCAsKeyDuringWait {
+ public:
+  explicit CtrlCAsKeyDuringWait(HANDLE input) {
+    g_ctrl_c_input = input;
+    installed_ = SetConsoleCtrlHandler(CtrlCAsKey, TRUE) != FALSE;
+  }
+  ~CtrlCAsKeyDuringWait() {
+    if (installed_) SetConsoleCtrlHandler(CtrlCAsKey, FALSE);
+  }
+  CtrlCAsKeyDuringWait(const CtrlCAsKeyDuringWait&) = delete;
+  CtrlCAsKeyDuringWait& operator=(const CtrlCAsKeyDuringWait&) = delete;
+
+ private:
+  bool installed_ = false;
+};
+
 }  // namespace
 
 int ReadKey() {
@@ -317,6 +415,7 @@ int ReadKey() {
     return -1;
   }
   const ModeRestorer restorer(console.handle, saved_mode);
+  const CtrlCAsKeyDuringWait ctrl_c(console.handle);
 
   for (;;) {
     INPUT_RECORD record;

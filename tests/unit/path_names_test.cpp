@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -93,7 +94,7 @@ struct NameCase {
 class SeparatorTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(SeparatorTest, FindsSeparatorsButNotSecondHalves) {
-  EXPECT_EQ(ContainsSeparator(GetParam().text.c_str(), GetParam().separators),
+  EXPECT_EQ(ContainsSeparator(GetParam().text.c_str(), GetParam().separators, kShiftJisLeadBytes),
             GetParam().contains);
 }
 
@@ -112,5 +113,103 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"ColonAfterALeadByte", "a\x81:b", "\\/:", true},
                       NameCase{"OnlyTheSlashCountsOnPosix", "a\\b:c", "/", false}),
     [](const ::testing::TestParamInfo<NameCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// The lead bytes of the code page in force: code page 932 keeps the fixed
+// Shift_JIS ranges, a single-byte page has none, another double-byte page
+// uses the system's own.
+
+struct RuleCase {
+  const char* name;
+  unsigned code_page;
+  unsigned max_char_size;
+  LeadByteRule rule;
+};
+
+void PrintTo(const RuleCase& c, std::ostream* os) { *os << c.name; }
+
+class LeadByteRuleTest : public ::testing::TestWithParam<RuleCase> {};
+
+TEST_P(LeadByteRuleTest, FollowsTheCodePage) {
+  EXPECT_EQ(ChooseLeadByteRule(GetParam().code_page, GetParam().max_char_size), GetParam().rule);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CodePages, LeadByteRuleTest,
+    ::testing::Values(RuleCase{"Japanese932", 932, 2, LeadByteRule::kShiftJis},
+                      RuleCase{"Western1252", 1252, 1, LeadByteRule::kNone},
+                      RuleCase{"CentralEuropean1250", 1250, 1, LeadByteRule::kNone},
+                      RuleCase{"Cyrillic1251", 1251, 1, LeadByteRule::kNone},
+                      RuleCase{"Greek1253", 1253, 1, LeadByteRule::kNone},
+                      RuleCase{"Thai874", 874, 1, LeadByteRule::kNone},
+                      RuleCase{"ChineseSimplified936", 936, 2, LeadByteRule::kSystem},
+                      RuleCase{"Korean949", 949, 2, LeadByteRule::kSystem},
+                      RuleCase{"ChineseTraditional950", 950, 2, LeadByteRule::kSystem},
+                      RuleCase{"Utf8", 65001, 4, LeadByteRule::kSystem},
+                      // nothing known (POSIX, or the query failed): the fixed ranges
+                      RuleCase{"Unknown", 0, 0, LeadByteRule::kShiftJis},
+                      RuleCase{"UnknownSize932", 932, 0, LeadByteRule::kShiftJis}),
+    [](const ::testing::TestParamInfo<RuleCase>& info) { return info.param.name; });
+
+// The lead bytes of code page 936 (0x81..0xFE), as a system would report them.
+bool GbkLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+bool NoSystemLeadByte(unsigned char) { return false; }
+
+const LeadByteTest kNoLeadBytes{LeadByteRule::kNone, nullptr};
+const LeadByteTest kGbkLeadBytes{LeadByteRule::kSystem, GbkLeadByte};
+
+struct RulePathCase {
+  const char* name;
+  std::string path;
+  LeadByteTest lead;
+  std::string directory;
+};
+
+void PrintTo(const RulePathCase& c, std::ostream* os) { *os << c.name; }
+
+class LeadByteRulePathTest : public ::testing::TestWithParam<RulePathCase> {};
+
+TEST_P(LeadByteRulePathTest, SplitsAtTheRightBackslash) {
+  const RulePathCase& c = GetParam();
+  EXPECT_EQ(DirectoryPartLength(c.path.c_str(), '\\', c.lead), c.directory.size());
+  std::string buffer = c.path;
+  EXPECT_EQ(std::string(StripToBaseName(buffer.data(), '\\', c.lead)),
+            c.path.substr(c.directory.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, LeadByteRulePathTest,
+    ::testing::Values(
+        // C:\Privé\Trenzik.exe under 1252: é is 0xE9, a Shift_JIS lead byte
+        RulePathCase{"AccentBeforeBackslashSingleByte", "C:\\Priv\xe9\\Trenzik.exe", kNoLeadBytes,
+                     "C:\\Priv\xe9\\"},
+        RulePathCase{"AccentBeforeBackslashShiftJis", "C:\\Priv\xe9\\Trenzik.exe",
+                     kShiftJisLeadBytes, "C:\\"},
+        RulePathCase{"TrailBackslashSingleByte", "C:\\dir\\\x95\\", kNoLeadBytes,
+                     "C:\\dir\\\x95\\"},
+        RulePathCase{"TrailBackslashShiftJis", "C:\\dir\\\x95\\", kShiftJisLeadBytes, "C:\\dir\\"},
+        // 0xA0 begins a pair under 936 but not in Shift_JIS
+        RulePathCase{"Gbk", "C:\\dir\\\xa0\\", kGbkLeadBytes, "C:\\dir\\"},
+        RulePathCase{"GbkRangeUnderShiftJis", "C:\\dir\\\xa0\\", kShiftJisLeadBytes,
+                     "C:\\dir\\\xa0\\"},
+        // the trail rule stays: 0x7F after a lead byte ends the pair
+        RulePathCase{"GbkInvalidTrail", "C:\\a\xa0\x7f\\b", kGbkLeadBytes, "C:\\a\xa0\x7f\\"},
+        RulePathCase{"SystemWithoutLeadBytes", "C:\\Priv\xe9\\x",
+                     LeadByteTest{LeadByteRule::kSystem, NoSystemLeadByte}, "C:\\Priv\xe9\\"}),
+    [](const ::testing::TestParamInfo<RulePathCase>& info) { return info.param.name; });
+
+TEST(LeadByteRuleScan, OneByteBeginsAPairOnlyUnderItsRule) {
+  for (int byte = 1; byte < 256; ++byte) {
+    const char text[2] = {static_cast<char>(byte), '\0'};
+    EXPECT_EQ(ShiftJisScanState(text, 1, kNoLeadBytes), 0) << byte;
+    EXPECT_EQ(ShiftJisScanState(text, 1, kGbkLeadBytes),
+              GbkLeadByte(static_cast<unsigned char>(byte)) ? 1 : 0)
+        << byte;
+    EXPECT_EQ(ShiftJisScanState(text, 1, kShiftJisLeadBytes), ShiftJisScanState(text, 1)) << byte;
+  }
+  EXPECT_EQ(ShiftJisScanState("\xa1\xa1", 2, kGbkLeadBytes), 2);
+  EXPECT_FALSE(ContainsSeparator("Caf\xe9\\x", "\\/:", kShiftJisLeadBytes));
+  EXPECT_TRUE(ContainsSeparator("Caf\xe9\\x", "\\/:", kNoLeadBytes));
+}
 
 }  // namespace

@@ -231,4 +231,18 @@ TEST(PromptOverwrite, RefusalAbortsWithStatusOne) {
   EXPECT_EXIT(RefuseOverwriting(path), ::testing::ExitedWithCode(1), "");
 }
 
+// Say formats each message whole before it writes it, in one piece: a
+// message longer than its first buffer, and a NUL from "%c", come out as
+// the exact bytes.
+TEST(Say, WritesLongMessagesAndNulBytesExactly) {
+  TestFrame test(kSplitterProfile);
+  const std::string long_path(3000, 'p');
+  Say(test.frame, " '%s' %s", long_path.c_str(), "already exists.");
+  Say(test.frame, "%c\n\n", '\0');
+  Say(test.frame, "%s", "");
+  Say(test.frame, "%d|%s", -1, "x");
+  EXPECT_EQ(test.Output(), " '" + long_path + "' already exists." + std::string(1, '\0') +
+                               "\n\n-1|x");
+}
+
 }  // namespace

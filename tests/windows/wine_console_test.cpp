@@ -1,0 +1,250 @@
+// Both Windows programs on a real console: Wine's console on a terminal that
+// tmux emulates. Ctrl+C during a key wait is the key 3 (at the question it
+// refuses, at a closing wait it ends the wait with the run's own status);
+// what the screen shows is whole characters of the ANSI code page: double-
+// byte names under the code page 932, accented names under 1252; and a
+// program folder whose name ends in a byte of the Shift_JIS lead range is
+// still the program's folder under a single-byte code page.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "expected_text.h"
+#include "tmux_console.h"
+#include "wine_driver.h"
+
+namespace {
+
+using std::chrono::seconds;
+using wine::Build;
+using wine::Drive;
+using wine::Folder;
+namespace text = wine::text;
+
+// Long enough for a loaded machine to start Wine; every wait ends as soon
+// as its condition holds.
+constexpr seconds kDeadline(90);
+
+// What Wine shows for a byte it cannot map (KATAKANA MIDDLE DOT) and the
+// replacement character, in UTF-8 as the terminal receives them.
+const std::string kMiddleDot = "\xe3\x83\xbb";
+const std::string kReplacement = "\xef\xbf\xbd";
+
+std::vector<std::string> FilesIn(const std::string& unix_folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(unix_folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void SkipWithoutTmux() {
+  if (!wine::TmuxInstalled()) GTEST_SKIP() << "tmux is not installed";
+}
+
+// ---------------------------------------------------------------------------
+// Ctrl+C. Standard output goes into a file, so the exact bytes are compared;
+// the key waits read the console all the same.
+
+enum class Program { kSplitter, kJoiner };
+
+void PrintTo(Program program, std::ostream* os) {
+  *os << (program == Program::kSplitter ? "Trenzik" : "Morvel");
+}
+
+class WineCtrlCTest : public ::testing::TestWithParam<std::tuple<Build, Program>> {
+ protected:
+  void SetUp() override { SkipWithoutTmux(); }
+};
+
+TEST_P(WineCtrlCTest, AtTheQuestionItRefusesAndTheClosingWaitStillWaits) {
+  const Build& build = std::get<0>(GetParam());
+  const Program program = std::get<1>(GetParam());
+  Folder folder(build, Drive::kC);
+  harness::MakeFolder(folder.Unix("data"));
+  const std::string source = harness::RandomBytes(600, 11);
+
+  wine::ConsoleStart start;
+  start.working_directory = folder.Unix("data");
+  start.output_file = folder.Unix("output.bin");
+  std::string existing;
+  std::string before_question;
+  if (program == Program::kSplitter) {
+    wine::PlaceProgram(build, "Trenzik.exe", folder.Unix("tools/Trenzik.exe"));
+    harness::WriteFile(folder.Unix("tools/Trenzik.ini"), "size=512\r\n");
+    harness::WriteFile(folder.Unix("data/abc.zip"), source);
+    existing = folder.Unix("tools/abc.zip.1");
+    start.program = folder.Dos("tools/Trenzik.exe");
+    start.arguments = {folder.Dos("data/abc.zip")};
+    before_question = expected::kSplitterBanner + text::IniRead(512) + text::kMeasured + " '" +
+                      folder.Dos("tools/abc.zip.1") + "' already exists.\n" +
+                      text::kSplitterQuestion;
+  } else {
+    wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
+    const std::string whole = wine::SegmentHeader(2, "abc.zip") + source;
+    harness::WriteFile(folder.Unix("data/abc.zip.1"), whole.substr(0, 512));
+    harness::WriteFile(folder.Unix("data/abc.zip.2"), whole.substr(512));
+    existing = folder.Unix("data/abc.zip");
+    start.program = folder.Dos("tools/Morvel.exe");
+    start.arguments = {folder.Dos("data/abc.zip.1")};
+    before_question = expected::kJoinerBanner + " '" + folder.Dos("data/abc.zip") +
+                      "' already exists.\n" + text::kJoinerQuestion;
+  }
+  harness::WriteFile(existing, "old contents");
+
+  wine::TmuxConsole console;
+  console.Start(build, start);
+  ASSERT_TRUE(console.WaitForOutput(before_question, kDeadline)) << console.Output();
+  ASSERT_TRUE(console.WaitForKeyWait(kDeadline));
+  console.SendKeys("C-c");
+  ASSERT_TRUE(console.WaitForOutput(expected::kClosingPrompt, kDeadline)) << console.Output();
+  // Ctrl+C answered the question only: the closing wait waits for a key of
+  // its own.
+  EXPECT_TRUE(console.StillRunningAfter(std::chrono::milliseconds(500)));
+  console.SendKeys("x", true);
+  EXPECT_EQ(console.WaitForExit(kDeadline), 1);
+  EXPECT_EQ(console.Output(),
+            before_question + "\x03\n\n" + expected::kAborted + expected::kClosing);
+  EXPECT_EQ(harness::ReadFile(existing), "old contents");
+}
+
+TEST_P(WineCtrlCTest, AtTheClosingWaitOfAFailureItEndsWithStatusOne) {
+  const Build& build = std::get<0>(GetParam());
+  const Program program = std::get<1>(GetParam());
+  Folder folder(build, Drive::kZ);
+  const bool splitter = program == Program::kSplitter;
+  const std::string exe = splitter ? "Trenzik.exe" : "Morvel.exe";
+  wine::PlaceProgram(build, exe, folder.Unix(exe));
+
+  wine::ConsoleStart start;
+  start.working_directory = folder.Unix();
+  start.output_file = folder.Unix("output.bin");
+  start.program = folder.Dos(exe);
+  start.arguments = {splitter ? "missing.zip" : "missing.zip.1"};
+  const std::string failure =
+      splitter ? expected::kSplitterBanner + text::kSplitterNotFound
+               : expected::kJoinerBanner + text::kJoinerNotFound + expected::kAborted;
+
+  wine::TmuxConsole console;
+  console.Start(build, start);
+  ASSERT_TRUE(console.WaitForOutput(expected::kClosingPrompt, kDeadline)) << console.Output();
+  ASSERT_TRUE(console.WaitForKeyWait(kDeadline));
+  console.SendKeys("C-c");
+  EXPECT_EQ(console.WaitForExit(kDeadline), 1);
+  EXPECT_EQ(console.Output(), failure + expected::kClosing);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, WineCtrlCTest,
+                         ::testing::Combine(::testing::Values(wine::kX86, wine::kX64),
+                                            ::testing::Values(Program::kSplitter,
+                                                              Program::kJoiner)),
+                         [](const auto& info) {
+                           return wine::BuildName(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) == Program::kSplitter ? "_Trenzik"
+                                                                                 : "_Morvel");
+                         });
+
+// ---------------------------------------------------------------------------
+// The screen. Standard output is the console itself.
+
+class WineScreenTest : public ::testing::TestWithParam<Build> {
+ protected:
+  void SetUp() override { SkipWithoutTmux(); }
+};
+
+TEST_P(WineScreenTest, DoubleByteNamesAreWholeUnderCodePage932) {
+  ASSERT_TRUE(wine::LocaleInstalled(wine::kJapaneseLocale))
+      << "localedef -i ja_JP -f UTF-8 ja_JP.UTF-8";
+  const Build& build = GetParam();
+  Folder folder(build, Drive::kC);
+  wine::PlaceProgram(build, "Trenzik.exe", folder.Unix("tools/Trenzik.exe"));
+  wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
+  harness::WriteFile(folder.Unix("tools/Trenzik.ini"), "size=512\r\n");
+  harness::MakeFolder(folder.Unix("data"));
+  // 表 is 0x95 0x5C in the code page 932: its second byte is a backslash.
+  const std::string name = "\xe8\xa1\xa8\xe8\xa1\xa8.bin";  // 表表.bin, as Wine stores it
+  harness::WriteFile(folder.Unix("data/" + name), harness::RandomBytes(600, 12));
+
+  wine::ConsoleStart start;
+  start.working_directory = folder.Unix("data");
+  start.locale = wine::kJapaneseLocale;
+  start.program = folder.Dos("tools/Trenzik.exe");
+  start.arguments = {name};
+  {
+    wine::TmuxConsole console;
+    console.Start(build, start);
+    ASSERT_TRUE(console.WaitForScreen(expected::kClosingPrompt, kDeadline)) << console.Screen();
+    const std::string screen = console.Screen();
+    EXPECT_NE(screen.find(" writing to " + name + ".1.... Done!"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" writing to " + name + ".2.... Done!"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("  Name of the file segmented: " + name), std::string::npos) << screen;
+    EXPECT_EQ(screen.find(kMiddleDot), std::string::npos) << screen;
+    EXPECT_EQ(screen.find(kReplacement), std::string::npos) << screen;
+    console.SendKeys("x", true);
+    EXPECT_EQ(console.WaitForExit(kDeadline), 0);
+  }
+  EXPECT_TRUE(harness::Exists(folder.Unix("tools/" + name + ".2")));
+
+  // The joiner's not-found line begins with an ideographic space (0x81 0x40).
+  start.program = folder.Dos("tools/Morvel.exe");
+  start.arguments = {"missing.zip.1"};
+  wine::TmuxConsole console;
+  console.Start(build, start);
+  ASSERT_TRUE(console.WaitForScreen(expected::kClosingPrompt, kDeadline)) << console.Screen();
+  const std::string screen = console.Screen();
+  EXPECT_NE(screen.find("\n\xe3\x80\x80" "File not found."), std::string::npos) << screen;
+  EXPECT_EQ(screen.find(kMiddleDot), std::string::npos) << screen;
+  EXPECT_EQ(screen.find(kReplacement), std::string::npos) << screen;
+  console.SendKeys("x", true);
+  EXPECT_EQ(console.WaitForExit(kDeadline), 1);
+}
+
+TEST_P(WineScreenTest, AnAccentedProgramFolderAndFileNameUnderCodePage1252) {
+  const Build& build = GetParam();
+  Folder folder(build, Drive::kC);
+  const std::string program_folder = "Priv\xc3\xa9";  // Privé: é is 0xE9 in the code page 1252
+  const std::string name = "Caf\xc3\xa9.zip";        // Café.zip
+  wine::PlaceProgram(build, "Trenzik.exe", folder.Unix(program_folder + "/Trenzik.exe"));
+  harness::WriteFile(folder.Unix(program_folder + "/Trenzik.ini"), "size=1000\r\n");
+  // A configuration file where a wrong split would look for it.
+  harness::WriteFile(folder.Unix("Trenzik.ini"), "size=700\r\n");
+  harness::MakeFolder(folder.Unix("data"));
+  harness::WriteFile(folder.Unix("data/" + name), harness::RandomBytes(2500, 13));
+
+  wine::ConsoleStart start;
+  start.working_directory = folder.Unix("data");
+  start.program = folder.Dos(program_folder + "/Trenzik.exe");
+  start.arguments = {folder.Dos("data/" + name)};
+  wine::TmuxConsole console;
+  console.Start(build, start);
+  ASSERT_TRUE(console.WaitForScreen(expected::kClosingPrompt, kDeadline)) << console.Screen();
+  const std::string screen = console.Screen();
+  // 18 header bytes + 2500 data bytes in segments of 1000: three segments.
+  EXPECT_NE(screen.find("  [segment size] is set to: 1000\n"), std::string::npos) << screen;
+  EXPECT_NE(screen.find(" writing to " + name + ".3.... Done!"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("  Name of the file segmented: " + name), std::string::npos) << screen;
+  EXPECT_NE(screen.find("    " + folder.Dos(program_folder) + "\\\n"), std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find("'" + name + ".1' file on 'Morvel'"), std::string::npos) << screen;
+  console.SendKeys("x", true);
+  EXPECT_EQ(console.WaitForExit(kDeadline), 0);
+  EXPECT_EQ(FilesIn(folder.Unix(program_folder)),
+            (std::vector<std::string>{name + ".1", name + ".2", name + ".3", "Trenzik.exe",
+                                      "Trenzik.ini"}));
+  EXPECT_EQ(FilesIn(folder.Unix()), (std::vector<std::string>{program_folder, "Trenzik.ini",
+                                                               "data"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, WineScreenTest, ::testing::Values(wine::kX86, wine::kX64),
+                         [](const ::testing::TestParamInfo<Build>& info) {
+                           return wine::BuildName(info.param);
+                         });
+
+}  // namespace
