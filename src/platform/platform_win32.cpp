@@ -18,6 +18,7 @@ namespace platform {
 
 const char kPathSeparator = '\\';
 const char kNameSeparators[] = "\\/:";
+const bool kRefusesDeviceNames = true;
 
 namespace {
 
