@@ -197,9 +197,12 @@ EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t 
                            ? std::string(path, static_cast<std::size_t>(last_separator - path + 1))
                            : std::string("./");
 
-  const bool wildcard = HasWildcard(pattern);
+  // A POSIX name may hold '*' and '?' itself: an entry named exactly by the
+  // typed component wins, and only a component that names none is a pattern.
   struct stat target;
-  if (!wildcard && lstat(path, &target) != 0) return {false, false};
+  const bool exact = lstat(path, &target) == 0;
+  const bool wildcard = !exact && HasWildcard(pattern);
+  if (!exact && !wildcard) return {false, false};
 
   // Without a wildcard the entry exists; the scan only looks for the spelling
   // the folder holds (another letter case on a case-insensitive file system).
