@@ -271,7 +271,7 @@ volatile sig_atomic_t g_raw_mode_set = 0;
 
 // The handlers below run while a wait is going on and use only
 // async-signal-safe calls (tcsetattr, tcgetpgrp, getpgrp, sigaction,
-// sigprocmask, raise); each keeps errno as it found it.
+// sigprocmask, raise); those that return leave errno as they found it.
 
 void PutSavedModeBack() {
   if (g_raw_mode_set) {
