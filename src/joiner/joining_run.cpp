@@ -7,6 +7,7 @@
 #include "common/frame_texts.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
+#include "common/stored_names.h"
 #include "joiner/joiner_texts.h"
 
 using namespace joiner_texts;
@@ -28,10 +29,13 @@ struct JoinRun {
 };
 
 // The stored name comes from a file anybody may have made: it must name a
-// file in the folder of the segments and nothing else.
+// file in the folder of the segments and nothing else, and hold no byte that
+// would drive the terminal it is printed on.
 bool IsPlainName(const char* name, std::size_t name_length) {
   if (std::strlen(name) != name_length) return false;  // a NUL inside the name
   if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+  if (HoldsControlByte(name)) return false;
+  if (platform::kRefusesDeviceNames && IsDeviceName(name)) return false;
   return !ContainsSeparator(name, platform::kNameSeparators);
 }
 
@@ -50,7 +54,9 @@ std::uint64_t ReadStoredName(JoinRun& run, platform::FileHandle first_segment) {
   // An empty name leaves the bare folder as output path, which the create
   // step refuses; any other name must be plain.
   if (header.name_length > 0 && !IsPlainName(header.name, header.name_length)) {
-    FailWithName(run.frame, kNameNotPlain, header.name);
+    char shown[EscapedNameSize(kMaxStoredNameLength)];
+    EscapeName(header.name, header.name_length, shown, sizeof shown);
+    FailWithName(run.frame, kNameNotPlain, shown);
   }
   char* scratch = WorkBuffer(run.frame, kScratchBuffer);
   CopyText(scratch, header.name);

@@ -20,6 +20,9 @@ extern const char kPathSeparator;
 // Every byte that would make a file name reach into another folder: the
 // separator, and on Win32 also the slash and the drive colon.
 extern const char kNameSeparators[];
+// Whether a file name such as NUL or com1.zip names a device instead of a
+// file in its folder: true on Win32, false on POSIX.
+extern const bool kRefusesDeviceNames;
 
 // An open file: a file descriptor on POSIX, a HANDLE on Win32.
 struct FileHandle {
@@ -70,6 +73,8 @@ CopyOutcome CopyRange(FileHandle from, std::uint64_t from_offset, FileHandle to,
 // entry's name as its folder holds it. When several entries match, Win32
 // reports the first that FindFirstFileA gives (the folder's own order), POSIX
 // the first in byte order (readdir's order depends on the file system).
+// Where a name may hold '*' or '?' (POSIX), an entry named exactly by the
+// last component wins over the pattern.
 struct EntryLookup {
   bool found;
   bool release_failed;  // the lookup could not be released (not a failure of the run)

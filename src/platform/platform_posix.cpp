@@ -19,6 +19,7 @@ namespace platform {
 
 const char kPathSeparator = '/';
 const char kNameSeparators[] = "/";
+const bool kRefusesDeviceNames = false;
 
 namespace {
 
@@ -197,9 +198,12 @@ EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t 
                            ? std::string(path, static_cast<std::size_t>(last_separator - path + 1))
                            : std::string("./");
 
-  const bool wildcard = HasWildcard(pattern);
+  // A POSIX name may hold '*' and '?' itself: an entry named exactly by the
+  // typed component wins, and only a component that names none is a pattern.
   struct stat target;
-  if (!wildcard && lstat(path, &target) != 0) return {false, false};
+  const bool exact = lstat(path, &target) == 0;
+  const bool wildcard = !exact && HasWildcard(pattern);
+  if (!exact && !wildcard) return {false, false};
 
   // Without a wildcard the entry exists; the scan only looks for the spelling
   // the folder holds (another letter case on a case-insensitive file system).
@@ -250,42 +254,131 @@ constexpr int kFunctionLead = 0;    // F1 .. F10 and other keys without a charac
 // How long a lone Escape waits for the rest of a sequence.
 constexpr int kSequencePauseMs = 75;
 
-// The terminal and its mode before the wait. Static because a terminating
-// signal during the wait must put the mode back, and a handler sees nothing
-// else.
+// The terminal, its mode before the wait and the wait's own mode. Static
+// because the signal handlers of a wait must reach them, and a handler sees
+// nothing else.
 struct TerminalState {
   int fd = -1;
   bool tried = false;
   bool unusable = false;
   struct termios saved {};
+  struct termios raw {};
 };
 TerminalState g_terminal;
-volatile sig_atomic_t g_mode_changed = 0;
+// Set while a wait runs, from before its mode is switched on until after the
+// saved mode is back; and while the wait's mode may be in force.
+volatile sig_atomic_t g_wait_running = 0;
+volatile sig_atomic_t g_raw_mode_set = 0;
 
+// The handlers below run while a wait is going on and use only
+// async-signal-safe calls (tcsetattr, tcgetpgrp, getpgrp, sigaction,
+// sigprocmask, raise); those that return leave errno as they found it.
+
+void PutSavedModeBack() {
+  if (g_raw_mode_set) {
+    tcsetattr(g_terminal.fd, TCSANOW, &g_terminal.saved);
+    g_raw_mode_set = 0;
+  }
+}
+
+// Only from the foreground: a background process that changed the mode
+// would be stopped again at once (SIGTTOU). It reads the terminal only once
+// it is brought back, and then this runs again.
+void PutWaitModeBack() {
+  if (!g_wait_running || tcgetpgrp(g_terminal.fd) != getpgrp()) return;
+  g_raw_mode_set = 1;
+  tcsetattr(g_terminal.fd, TCSANOW, &g_terminal.raw);
+}
+
+void RestoreModeAndDie(int signal_number);
+void RestoreModeAndStop(int signal_number);
+void ResumeWaitMode(int signal_number);
+
+struct CaughtSignal {
+  int number;
+  void (*handler)(int);
+};
+// Every catchable signal whose default action ends the process, and the
+// two of job control.
+constexpr CaughtSignal kCaughtSignals[] = {
+    {SIGINT, RestoreModeAndDie},   {SIGQUIT, RestoreModeAndDie},   {SIGTERM, RestoreModeAndDie},
+    {SIGHUP, RestoreModeAndDie},   {SIGPIPE, RestoreModeAndDie},   {SIGALRM, RestoreModeAndDie},
+    {SIGUSR1, RestoreModeAndDie},  {SIGUSR2, RestoreModeAndDie},   {SIGXCPU, RestoreModeAndDie},
+    {SIGVTALRM, RestoreModeAndDie}, {SIGPROF, RestoreModeAndDie},  {SIGTSTP, RestoreModeAndStop},
+    {SIGCONT, ResumeWaitMode},
+};
+constexpr std::size_t kCaughtCount = sizeof kCaughtSignals / sizeof kCaughtSignals[0];
+
+// A handler runs with all the others held back, so that no two of them
+// change the mode at once.
+void SetDisposition(int signal_number, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  for (const CaughtSignal& caught : kCaughtSignals) sigaddset(&action.sa_mask, caught.number);
+  sigaction(signal_number, &action, nullptr);
+}
+
+void Unblock(int signal_number) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+// The mode back, then the same death the signal would have given without a
+// handler (exit status, core dump).
 void RestoreModeAndDie(int signal_number) {
-  if (g_mode_changed) tcsetattr(g_terminal.fd, TCSANOW, &g_terminal.saved);
-  std::signal(signal_number, SIG_DFL);
+  PutSavedModeBack();
+  SetDisposition(signal_number, SIG_DFL);
   raise(signal_number);
+  Unblock(signal_number);  // the pending signal ends the process here
+}
+
+// The shell gets its mode back while the program is stopped; once continued,
+// the wait goes on in its own mode, so one key without Enter still answers.
+void RestoreModeAndStop(int signal_number) {
+  const int saved_errno = errno;
+  PutSavedModeBack();
+  SetDisposition(signal_number, SIG_DFL);
+  raise(signal_number);
+  Unblock(signal_number);  // stopped here until SIGCONT (in an orphaned group, not at all)
+  SetDisposition(signal_number, RestoreModeAndStop);
+  PutWaitModeBack();
+  errno = saved_errno;
+}
+
+// Also after SIGSTOP or SIGTTIN, and after a shell's fg that put back a mode
+// of its own.
+void ResumeWaitMode(int) {
+  const int saved_errno = errno;
+  PutWaitModeBack();
+  errno = saved_errno;
 }
 
 struct SignalGuard {
-  struct sigaction old_term {};
-  struct sigaction old_hup {};
+  struct sigaction old[kCaughtCount];
+  bool installed[kCaughtCount];
 };
 
 SignalGuard CatchTerminatingSignals() {
-  SignalGuard guard;
-  struct sigaction action {};
-  action.sa_handler = RestoreModeAndDie;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, &guard.old_term);
-  sigaction(SIGHUP, &action, &guard.old_hup);
+  SignalGuard guard{};
+  for (std::size_t i = 0; i < kCaughtCount; ++i) {
+    const int number = kCaughtSignals[i].number;
+    // A signal the program was started to ignore (nohup) stays ignored.
+    if (sigaction(number, nullptr, &guard.old[i]) != 0 || guard.old[i].sa_handler == SIG_IGN) {
+      continue;
+    }
+    SetDisposition(number, kCaughtSignals[i].handler);
+    guard.installed[i] = true;
+  }
   return guard;
 }
 
 void ReleaseTerminatingSignals(const SignalGuard& guard) {
-  sigaction(SIGTERM, &guard.old_term, nullptr);
-  sigaction(SIGHUP, &guard.old_hup, nullptr);
+  for (std::size_t i = 0; i < kCaughtCount; ++i) {
+    if (guard.installed[i]) sigaction(kCaughtSignals[i].number, &guard.old[i], nullptr);
+  }
 }
 
 // Reads one byte, waiting at most `timeout_ms` (-1: without limit).
@@ -415,12 +508,15 @@ int ReadKey() {
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
 
+  g_terminal.raw = raw;
   SignalGuard guard = CatchTerminatingSignals();
-  g_mode_changed = 1;
+  g_wait_running = 1;
+  g_raw_mode_set = 1;  // before the switch: a signal just after it must find it set
   int code = -1;
   if (tcsetattr(fd, TCSANOW, &raw) == 0) code = WaitForKey(fd);
+  g_wait_running = 0;  // before the restore: a SIGCONT now must not switch back
   tcsetattr(fd, TCSANOW, &g_terminal.saved);
-  g_mode_changed = 0;
+  g_raw_mode_set = 0;
   ReleaseTerminatingSignals(guard);
   if (code < 0) g_terminal.unusable = true;
   return code;

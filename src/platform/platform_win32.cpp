@@ -19,6 +19,7 @@ namespace platform {
 
 const char kPathSeparator = '\\';
 const char kNameSeparators[] = "\\/:";
+const bool kRefusesDeviceNames = true;
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "common/frame_texts.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
+#include "common/stored_names.h"
 #include "splitter/splitter_texts.h"
 
 using namespace splitter_texts;
@@ -223,6 +224,15 @@ void LookUpInput(RunFrame& frame, const char* file_argument, SplitterSettings* s
     FailRun(frame, AbortNotice::kOmit);
   }
   if (lookup.release_failed) Say(frame, kUnableToCloseFormat, kUnableToCloseHandle);
+  // The found name becomes the set's names and goes into the header; a
+  // control byte in it would reach every terminal that shows them.
+  if (HoldsControlByte(stored_name)) {
+    char shown[EscapedNameSize(kWorkBufferSize)];
+    EscapeName(stored_name, std::strlen(stored_name), shown, sizeof shown);
+    Say(frame, kErrorHeaderFormat, kErrorHeader);
+    Say(frame, kDetailWithPathFormat, kNameHoldsControlByte, shown);
+    FailRun(frame, AbortNotice::kOmit);
+  }
   CopyText(input_path, file_argument);
   settings->input_path = input_path;
   settings->stored_name = stored_name;

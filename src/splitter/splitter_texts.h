@@ -110,5 +110,7 @@ inline constexpr char kTooManySegments[] =
 inline constexpr char kCannotReadInput[] = "cannot read file";
 inline constexpr char kCannotWriteSegment[] = "cannot write file";
 inline constexpr char kInputChanged[] = "The file changed while it was being segmented.";
+// With the name, its control bytes written as \xNN.
+inline constexpr char kNameHoldsControlByte[] = "The file name holds a control character:";
 
 }  // namespace splitter_texts

@@ -61,6 +61,8 @@ int MakeStdinFile() {
   return fd;
 }
 
+int g_active_terminal = -1;
+
 void Drain(int fd, std::string* into, bool* open) {
   char block[4096];
   ssize_t got = read(fd, block, sizeof block);
@@ -97,6 +99,7 @@ RunOutcome Run(const ProgramRun& run) {
   close(out_pipe[1]);
   close(saved_stderr);
   if (master >= 0) tcgetattr(master, &outcome.mode_before);
+  g_active_terminal = master;
 
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(run.timeout_seconds);
@@ -138,6 +141,7 @@ RunOutcome Run(const ProgramRun& run) {
     if (terminal_open && fds[1].revents != 0) Drain(master, &outcome.terminal_text, &terminal_open);
   }
   outcome.steps_done = step == run.steps.size();
+  g_active_terminal = -1;
 
   int status = 0;
   struct rusage usage {};
@@ -154,6 +158,8 @@ RunOutcome Run(const ProgramRun& run) {
   close(out_pipe[0]);
   return outcome;
 }
+
+int ActiveTerminal() { return g_active_terminal; }
 
 bool SameTerminalMode(const struct termios& a, const struct termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&

@@ -46,6 +46,10 @@ struct RunOutcome {
 
 RunOutcome Run(const ProgramRun& run);
 
+// The master side of the pseudo terminal of the run in progress, for a
+// step's action to look at the terminal's mode; -1 outside a terminal run.
+int ActiveTerminal();
+
 // True when both modes agree on everything a program may change.
 bool SameTerminalMode(const struct termios& a, const struct termios& b);
 

@@ -1,0 +1,237 @@
+// Names that could drive the user's terminal or reach the wrong file: stored
+// names and found names with control bytes are refused before anything is
+// created and are shown escaped, while names with bytes 0x80 .. 0xFF keep
+// working; a typed name that is an entry's own name wins over the pattern
+// it also is.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "expected_text.h"
+#include "harness.h"
+
+namespace {
+
+using harness::ProgramRun;
+using harness::RunOutcome;
+
+// Segment 1's header: signature, count (little-endian), name length, name.
+std::string Header(std::int32_t count, const std::string& name) {
+  const auto bits = static_cast<std::uint32_t>(count);
+  std::string header = "tavex";
+  for (int i = 0; i < 4; ++i) header += static_cast<char>((bits >> (8 * i)) & 0xFF);
+  header += static_cast<char>(name.size() & 0xFF);
+  return header + name;
+}
+
+// base + "1" (header and the first piece), base + "2", ...
+void WriteSet(const std::string& base, const std::string& name,
+              const std::vector<std::string>& pieces) {
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    harness::WriteFile(base + std::to_string(k + 1),
+                       (k == 0 ? Header(static_cast<std::int32_t>(pieces.size()), name) : "") +
+                           pieces[k]);
+  }
+}
+
+std::set<std::string> Tree(const std::string& root) {
+  std::set<std::string> paths;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    paths.insert(entry.path().string());
+  }
+  return paths;
+}
+
+// Every byte 0x00 .. 0x1F but the line end, and 0x7F.
+bool HoldsForeignControlByte(const std::string& text) {
+  for (char byte : text) {
+    const auto value = static_cast<unsigned char>(byte);
+    if ((value < 0x20 && value != '\n') || value == 0x7F) return true;
+  }
+  return false;
+}
+
+// bin/ holds both programs, data/ and set/ are empty; runs start in the
+// folder itself.
+struct Bench {
+  harness::TempFolder folder;
+  Bench() {
+    harness::LinkProgram(TRENZIK_PROGRAM, folder / "bin/Trenzik");
+    harness::LinkProgram(MORVEL_PROGRAM, folder / "bin/Morvel");
+    harness::MakeFolder(folder / "data");
+    harness::MakeFolder(folder / "set");
+  }
+  ProgramRun Program(const std::string& name, const std::vector<std::string>& arguments) const {
+    ProgramRun run;
+    run.executable = folder / ("bin/" + name);
+    run.words = {run.executable};
+    run.words.insert(run.words.end(), arguments.begin(), arguments.end());
+    run.working_directory = folder.path();
+    return run;
+  }
+};
+
+struct HostileName {
+  const char* label;
+  std::string name;
+  std::string shown;  // as the refusal prints it
+};
+
+std::string Label(const ::testing::TestParamInfo<HostileName>& info) { return info.param.label; }
+
+const HostileName kHostileNames[] = {
+    {"ClearsTheScreen", "x\x1b[2J\x1b[H Successfully binded!\x1b[8m",
+     "x\\x1b[2J\\x1b[H Successfully binded!\\x1b[8m"},
+    {"SetsTheTitle", "\x1b(0\x1b]0;owned\x07" "abc.zip", "\\x1b(0\\x1b]0;owned\\x07abc.zip"},
+    {"Bell", "ring\x07.zip", "ring\\x07.zip"},
+    {"LineEnd", "two\nlines.zip", "two\\x0alines.zip"},
+    {"CarriageReturn", "back\roverwritten.zip", "back\\x0doverwritten.zip"},
+    {"Delete", "rub\x7fout.zip", "rub\\x7fout.zip"},
+    {"Byte01", "\x01.zip", "\\x01.zip"},
+};
+
+class JoinerHostileName : public ::testing::TestWithParam<HostileName> {};
+
+TEST_P(JoinerHostileName, IsRefusedEscapedAndNothingIsCreated) {
+  Bench bench;
+  WriteSet(bench.folder / "set/abc.zip.", GetParam().name,
+           {harness::RandomBytes(300, 3), harness::RandomBytes(300, 4)});
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome = harness::Run(bench.Program("Morvel", {"set/abc.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, expected::kJoinerBanner +
+                                "\n ERROR : \n\n  The stored file name is not a plain file name: '" +
+                                GetParam().shown + "'\n\n" + expected::kAborted +
+                                expected::kClosing);
+  EXPECT_FALSE(HoldsForeignControlByte(outcome.output));
+  EXPECT_EQ(Tree(bench.folder.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, JoinerHostileName, ::testing::ValuesIn(kHostileNames), Label);
+
+class SplitterHostileName : public ::testing::TestWithParam<HostileName> {};
+
+TEST_P(SplitterHostileName, IsRefusedEscapedBeforeAnySegment) {
+  Bench bench;
+  harness::WriteFile(bench.folder / ("data/" + GetParam().name), harness::RandomBytes(2000, 5));
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome = harness::Run(bench.Program("Trenzik", {"data/" + GetParam().name, "512"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, expected::kSplitterBanner +
+                                "\nERROR:\n  The file name holds a control character: '" +
+                                GetParam().shown + "'\n" + expected::kClosing);
+  EXPECT_FALSE(HoldsForeignControlByte(outcome.output));
+  EXPECT_EQ(Tree(bench.folder.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SplitterHostileName, ::testing::ValuesIn(kHostileNames), Label);
+
+// The typed name is harmless; the name found for it is not, and it is the
+// one that would name the set.
+TEST(SplitterHostileName, IsRefusedAlsoWhenAPatternFoundIt) {
+  Bench bench;
+  harness::WriteFile(bench.folder / "data/title\x1b]0;x\x07.zip", harness::RandomBytes(2000, 6));
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome = harness::Run(bench.Program("Trenzik", {"data/title*", "512"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output,
+            expected::kSplitterBanner +
+                "\nERROR:\n  The file name holds a control character: 'title\\x1b]0;x\\x07.zip'\n" +
+                expected::kClosing);
+  EXPECT_EQ(Tree(bench.folder.path()), before);
+}
+
+// ---------------------------------------------------------------------------
+// Names that are no trouble go through the splitter and back.
+
+struct FineName {
+  const char* label;
+  std::string name;
+};
+
+class FineNameRoundTrip : public ::testing::TestWithParam<FineName> {};
+
+TEST_P(FineNameRoundTrip, IsSplitAndJoinedByteForByte) {
+  Bench bench;
+  const std::string& name = GetParam().name;
+  const std::string source = harness::RandomBytes(1500, 8);
+  harness::WriteFile(bench.folder / ("data/" + name), source);
+  RunOutcome split = harness::Run(bench.Program("Trenzik", {"data/" + name, "512"}));
+  EXPECT_EQ(split.exit_status, 0);
+  EXPECT_NE(split.output.find("  Name of the file segmented: " + name + "\n"), std::string::npos);
+  ASSERT_TRUE(harness::Exists(bench.folder / ("bin/" + name + ".1")));
+
+  RunOutcome join = harness::Run(bench.Program("Morvel", {"bin/" + name + ".1"}));
+  EXPECT_EQ(join.exit_status, 0);
+  EXPECT_NE(join.output.find("  Name of file: " + name + "\n"), std::string::npos);
+  EXPECT_TRUE(harness::ReadFile(bench.folder / ("bin/" + name)) == source);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FineNameRoundTrip,
+    ::testing::Values(FineName{"Latin1", "caf\xe9.txt"},
+                      FineName{"ShiftJis", "\x83\x5c\x83\x74\x83\x67.txt"},
+                      FineName{"HighestBytes", "\xfe\xff.bin"},
+                      // Device words mean nothing to a POSIX folder.
+                      FineName{"Nul", "NUL"}, FineName{"Com1", "com1.zip"}),
+    [](const ::testing::TestParamInfo<FineName>& info) { return info.param.label; });
+
+// ---------------------------------------------------------------------------
+// A POSIX name may hold '*' and '?'; typed as it is, it names that entry.
+
+TEST(ExactName, TheSplitterTakesTheFileTypedNotTheFirstMatch) {
+  Bench bench;
+  const std::string typed = harness::RandomBytes(1500, 9);
+  harness::WriteFile(bench.folder / "data/report?.pdf", typed);
+  harness::WriteFile(bench.folder / "data/report1.pdf", harness::RandomBytes(1500, 10));
+  RunOutcome split = harness::Run(bench.Program("Trenzik", {"data/report?.pdf", "512"}));
+  EXPECT_EQ(split.exit_status, 0);
+  EXPECT_NE(split.output.find("  Name of the file segmented: report?.pdf\n"), std::string::npos);
+  EXPECT_FALSE(harness::Exists(bench.folder / "bin/report1.pdf.1"));
+  const std::string header = Header(3, "report?.pdf");  // (11 + 10 + 1500) / 512 + 1
+  EXPECT_EQ(harness::ReadFile(bench.folder / "bin/report?.pdf.1").substr(0, header.size()),
+            header);
+
+  RunOutcome join = harness::Run(bench.Program("Morvel", {"bin/report?.pdf.1"}));
+  EXPECT_EQ(join.exit_status, 0);
+  EXPECT_TRUE(harness::ReadFile(bench.folder / "bin/report?.pdf") == typed);
+  EXPECT_FALSE(harness::Exists(bench.folder / "bin/report1.pdf"));
+}
+
+// Two sets side by side: set?.zip and set1.zip, the second first in byte order.
+struct TwoSets {
+  Bench bench;
+  std::vector<std::string> question_set = {harness::RandomBytes(400, 11),
+                                           harness::RandomBytes(400, 12)};
+  std::vector<std::string> digit_set = {harness::RandomBytes(400, 13),
+                                        harness::RandomBytes(400, 14)};
+  TwoSets() {
+    WriteSet(bench.folder / "set/set?.zip.", "set?.zip", question_set);
+    WriteSet(bench.folder / "set/set1.zip.", "set1.zip", digit_set);
+  }
+};
+
+TEST(ExactName, TheJoinerBindsTheSetTypedNotTheFirstMatch) {
+  TwoSets sets;
+  RunOutcome outcome = harness::Run(sets.bench.Program("Morvel", {"set/set?.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_NE(outcome.output.find(" Currently binding set?.zip.2.... Done!\n"), std::string::npos);
+  EXPECT_TRUE(harness::ReadFile(sets.bench.folder / "set/set?.zip") ==
+              sets.question_set[0] + sets.question_set[1]);
+  EXPECT_FALSE(harness::Exists(sets.bench.folder / "set/set1.zip"));
+}
+
+TEST(ExactName, ANameOfNoEntryIsStillAPattern) {
+  TwoSets sets;
+  RunOutcome outcome = harness::Run(sets.bench.Program("Morvel", {"set/set*.zip.1"}));
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_TRUE(harness::ReadFile(sets.bench.folder / "set/set1.zip") ==
+              sets.digit_set[0] + sets.digit_set[1]);
+  EXPECT_FALSE(harness::Exists(sets.bench.folder / "set/set?.zip"));
+}
+
+}  // namespace
