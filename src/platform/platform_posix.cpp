@@ -116,21 +116,22 @@ OverwriteOpen ReplaceName(const char* path, OverwriteTarget* target) {
 
 OverwriteOpen OpenForOverwrite(const char* path, const FileIdentity& guarded,
                                OverwriteTarget* target) {
+  // A new name first, the usual case: one call. O_EXCL never follows a link.
+  int fd = CreateExclusively(path);
+  if (fd >= 0) {
+    *target = {FileHandle{fd}, 0};
+    return OverwriteOpen::kOpened;
+  }
+  if (errno != EEXIST) return OverwriteOpen::kFailed;
   // No O_TRUNC: the file is written over in place and cut only when it was
   // longer, which spares the file system a discard per file. O_NOFOLLOW: a
   // link is never written through. O_NONBLOCK: a FIFO never holds the open.
-  int fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ELOOP) return ReplaceName(path, target);
-    if (errno == ENOENT) {
-      fd = CreateExclusively(path);
-      if (fd < 0) return OverwriteOpen::kFailed;
-      *target = {FileHandle{fd}, 0};
-      return OverwriteOpen::kOpened;
-    }
-    // A FIFO without a reader (ENXIO) or a device that will not open.
-    PathKind kind = LookAtPath(path);
-    return kind == PathKind::kOther ? OverwriteOpen::kNotRegular : OverwriteOpen::kFailed;
+    // A FIFO without a reader (ENXIO), a device that will not open, a folder.
+    return LookAtPath(path) == PathKind::kOther ? OverwriteOpen::kNotRegular
+                                                : OverwriteOpen::kFailed;
   }
   struct stat info;
   if (fstat(fd, &info) != 0) {
