@@ -8,6 +8,7 @@
 #include "common/frame_texts.h"
 
 RunFrame MakeRunFrame(const FrameProfile& profile) {
+  platform::PrepareProcess();
   platform::PrepareConsoleOutput();
   RunFrame frame{};
   frame.profile = &profile;
@@ -118,11 +119,24 @@ void ReleaseRunBuffers(RunFrame& frame) {
   frame.buffers.allocated = 0;
 }
 
-void PromptOverwrite(RunFrame& frame, const char* path) {
+namespace {
+
+// Whether the question is due. A symbolic link counts, a dangling one too:
+// whatever is at the name is about to be replaced. Anything else counts when
+// it can be opened for reading; the probe never waits on a FIFO or device.
+bool ThereIsAFileToReplace(const char* path) {
+  if (platform::LookAtPath(path) == platform::PathKind::kLink) return true;
   platform::FileHandle probe = platform::OpenForReading(path);
-  if (!platform::IsOpen(probe)) return;
-  Say(frame, kAlreadyExistsFormat, path, kAlreadyExists);
+  if (!platform::IsOpen(probe)) return false;
   platform::CloseFile(probe);
+  return true;
+}
+
+}  // namespace
+
+void PromptOverwrite(RunFrame& frame, const char* path) {
+  if (!ThereIsAFileToReplace(path)) return;
+  Say(frame, kAlreadyExistsFormat, path, kAlreadyExists);
   Say(frame, kQuestionFormat, frame.profile->overwrite_question);
   const int code = frame.read_key();
   const char answer = static_cast<char>(code & 0xFF);

@@ -50,6 +50,10 @@ inline constexpr char kFirstExtension[] = "The first segmented file has extentio
 inline constexpr char kMissingMemberFormat[] = "\n %s %s - %s";
 inline constexpr char kMissingSummaryFormat[] = "\n\n  %s \n\n";
 inline constexpr char kMissingSummary[] = "File(s) listed above not found.";
+// Members that are there but cannot belong to the set as they are (copied
+// partly, or from another set): the same layout as the missing ones.
+inline constexpr char kMisfitMember[] = "File size does not fit the set.";
+inline constexpr char kMisfitSummary[] = "File(s) listed above are damaged or incomplete.";
 
 inline constexpr char kCannotCreateFormat[] = "  %s\n\n";
 
@@ -79,5 +83,10 @@ inline constexpr char kOutputIsSegment[] = "The output file would replace a segm
 inline constexpr char kCannotOpenSegment[] = "cannot open file";
 inline constexpr char kCannotReadSegment[] = "cannot read file";
 inline constexpr char kCannotWriteOutput[] = "cannot write file";
+inline constexpr char kOutputNotRegular[] =
+    "The output file's name is taken by something that is not a regular file:";
+inline constexpr char kSegmentChanged[] = "The segment file changed after the set was checked:";
+inline constexpr char kNoRoomForBoth[] =
+    "There is not enough room on the disk for the new file beside the old one, which is kept:";
 
 }  // namespace joiner_texts

@@ -1,7 +1,6 @@
 #include "joiner/joining_run.h"
 
 #include <cstring>
-#include <limits>
 
 #include "common/copy_buffer.h"
 #include "common/frame_texts.h"
@@ -15,14 +14,13 @@ using namespace joiner_texts;
 
 namespace {
 
-// Copies run to the end of their segment; the end is wherever the file ends.
-constexpr std::uint64_t kToEndOfFile = std::numeric_limits<std::int64_t>::max();
-
 struct JoinRun {
   RunFrame& frame;
   const JoinerSet& set;
   char* output_path;
-  platform::FileHandle output;
+  char* temporary_path;
+  platform::FileHandle output;  // the temporary file until it is renamed
+  bool old_output_exists;
   std::uint64_t written;
   std::int32_t segment_count;
   std::int32_t bound;
@@ -83,13 +81,92 @@ void RefuseOutputInSet(JoinRun& run) {
   }
 }
 
-void CreateOutput(JoinRun& run) {
-  run.output = platform::CreateForWriting(run.output_path);
-  if (!platform::IsOpen(run.output)) {
-    Say(run.frame, kErrorHeaderSpacedFormat, kErrorHeader);
-    Say(run.frame, kCannotCreateFormat, kCannotCreateFile);
-    FailRun(run.frame, AbortNotice::kPrint);
+[[noreturn]] void FailCannotCreate(RunFrame& frame) {
+  Say(frame, kErrorHeaderSpacedFormat, kErrorHeader);
+  Say(frame, kCannotCreateFormat, kCannotCreateFile);
+  FailRun(frame, AbortNotice::kPrint);
+}
+
+// Only a regular file (or a link, which the rename replaces) is replaced.
+// A folder cannot be created over, as ever; a FIFO or a device is refused
+// before the question.
+void RefuseSpecialOutput(JoinRun& run) {
+  const char* stored_name = run.output_path + std::strlen(run.set.directory_part);
+  if (*stored_name == '\0') FailCannotCreate(run.frame);
+  switch (platform::LookAtPath(run.output_path)) {
+    case platform::PathKind::kFolder:
+      FailCannotCreate(run.frame);
+    case platform::PathKind::kOther:
+      FailWithName(run.frame, kOutputNotRegular, run.output_path);
+    case platform::PathKind::kAbsent:
+      run.old_output_exists = false;
+      return;
+    case platform::PathKind::kRegular:
+    case platform::PathKind::kLink:
+      run.old_output_exists = true;
+      return;
   }
+}
+
+// Hidden beside the output and named after it, ending in a letter so that
+// it can never be a member of the set (set base path and digits).
+constexpr std::size_t kTemporaryNamePrefix = 200;
+constexpr char kTemporarySuffix[] = ".tmp";
+
+bool ComposeTemporaryPath(JoinRun& run, std::int32_t attempt) {
+  const char* stored_name = run.output_path + std::strlen(run.set.directory_part);
+  std::size_t length = std::strlen(stored_name);
+  if (length > kTemporaryNamePrefix) {
+    length = kTemporaryNamePrefix;
+    // Never half a double-byte character.
+    if (ShiftJisScanState(stored_name, static_cast<std::ptrdiff_t>(length)) == 1) --length;
+  }
+  char prefix[kTemporaryNamePrefix + 1];
+  std::memcpy(prefix, stored_name, length);
+  prefix[length] = '\0';
+  const auto process = static_cast<std::int32_t>(platform::ProcessNumber() & 0x7FFFFFFF);
+  char* path = run.temporary_path;
+  return CopyText(path, run.set.directory_part) && AppendText(path, ".") &&
+         AppendText(path, prefix) && AppendText(path, ".") && AppendNumber(path, process) &&
+         AppendText(path, "-") && AppendNumber(path, attempt) &&
+         AppendText(path, kTemporarySuffix);
+}
+
+// The output is written under a new name and renamed over the old one only
+// when it is whole: until then an existing file stays as it was.
+void CreateOutput(JoinRun& run) {
+  constexpr std::int32_t kAttempts = 100;
+  for (std::int32_t attempt = 0; attempt < kAttempts; ++attempt) {
+    if (!ComposeTemporaryPath(run, attempt)) FailWithDetail(run.frame, kPathTooLong);
+    switch (platform::CreateTemporaryFile(run.temporary_path, &run.output)) {
+      case platform::TemporaryCreate::kCreated:
+        return;
+      case platform::TemporaryCreate::kExists:
+        continue;
+      case platform::TemporaryCreate::kFailed:
+        FailCannotCreate(run.frame);
+    }
+  }
+  FailCannotCreate(run.frame);
+}
+
+// Every failure once the temporary file exists: it goes, the old output
+// stays.
+void DiscardOutput(JoinRun& run) {
+  platform::CloseFile(run.output);
+  platform::DiscardTemporaryFile();
+}
+
+[[noreturn]] void FailCopy(JoinRun& run, const char* detail, const char* name) {
+  DiscardOutput(run);
+  FailWithName(run.frame, detail, name);
+}
+
+[[noreturn]] void FailWrite(JoinRun& run) {
+  // Asked first: closing and removing may change the system's error.
+  const bool no_room = platform::LastFailureWasNoRoom();
+  FailCopy(run, no_room && run.old_output_exists ? kNoRoomForBoth : kCannotWriteOutput,
+           run.output_path);
 }
 
 const char* ShowBinding(JoinRun& run, const char* segment_path) {
@@ -100,18 +177,25 @@ const char* ShowBinding(JoinRun& run, const char* segment_path) {
   return display_name;
 }
 
-// Appends one segment from `offset` to its end onto the output.
+const char* DisplayName(JoinRun& run, const char* segment_path) {
+  char* display_name = WorkBuffer(run.frame, kScratchBuffer);
+  CopyText(display_name, segment_path);
+  StripToBaseName(display_name);
+  return display_name;
+}
+
+// Appends `count` bytes of one segment from `offset` onto the output:
+// exactly what the check measured, no more and no less.
 void BindSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t offset,
-                 const char* display_name, platform::CopyBuffer buffer) {
+                 std::uint64_t count, const char* display_name, platform::CopyBuffer buffer) {
   platform::CopyOutcome outcome =
-      platform::CopyRange(segment, offset, run.output, run.written, kToEndOfFile, buffer);
+      platform::CopyRange(segment, offset, run.output, run.written, count, buffer);
   if (outcome.failure == platform::CopyFailure::kRead) {
-    FailWithName(run.frame, kCannotReadSegment, display_name);
+    FailCopy(run, kCannotReadSegment, display_name);
   }
-  if (outcome.failure == platform::CopyFailure::kWrite) {
-    FailWithName(run.frame, kCannotWriteOutput, run.output_path);
-  }
-  run.written += outcome.copied;
+  if (outcome.failure == platform::CopyFailure::kWrite) FailWrite(run);
+  if (outcome.copied < count) FailCopy(run, kSegmentChanged, display_name);
+  run.written += count;
   platform::CloseFile(segment);
   Say(run.frame, kDoneFormat, kDone);
   ++run.bound;
@@ -121,19 +205,36 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
   char* segment_path = WorkBuffer(run.frame, kSegmentPathBuffer);
   for (std::int32_t i = 2; i <= run.segment_count; ++i) {
     if (!ComposeSegmentPath(segment_path, run.set.set_base_path, i)) {
+      DiscardOutput(run);
       FailWithDetail(run.frame, kPathTooLong);
     }
-    platform::FileHandle segment = platform::OpenForReading(segment_path);
+    platform::FileFacts facts{};
+    platform::FileHandle segment = platform::OpenForReading(segment_path, &facts);
+    // It was there for the check; binding on without it would leave a
+    // short file reported as a whole one.
     if (!platform::IsOpen(segment)) {
-      // It was there for the check; binding on without it would leave a
-      // short file reported as a whole one.
-      char* display_name = WorkBuffer(run.frame, kScratchBuffer);
-      CopyText(display_name, segment_path);
-      StripToBaseName(display_name);
-      FailWithName(run.frame, kCannotOpenSegment, display_name);
+      FailCopy(run, kCannotOpenSegment, DisplayName(run, segment_path));
     }
-    BindSegment(run, segment, 0, ShowBinding(run, segment_path), buffer);
+    const std::uint64_t expected =
+        i < run.segment_count ? run.set.first_size : run.set.last_size;
+    if (facts.kind != platform::FileKind::kRegular || facts.size != expected) {
+      FailCopy(run, kSegmentChanged, DisplayName(run, segment_path));
+    }
+    BindSegment(run, segment, 0, expected, ShowBinding(run, segment_path), buffer);
     if (i == run.segment_count) break;
+  }
+}
+
+void FinishOutput(JoinRun& run) {
+  if (!platform::CloseFile(run.output)) {
+    const bool no_room = platform::LastFailureWasNoRoom();
+    platform::DiscardTemporaryFile();
+    FailWithName(run.frame, no_room && run.old_output_exists ? kNoRoomForBoth : kCannotWriteOutput,
+                 run.output_path);
+  }
+  if (!platform::CommitTemporaryFile(run.output_path)) {
+    platform::DiscardTemporaryFile();
+    FailWithName(run.frame, kCannotWriteOutput, run.output_path);
   }
 }
 
@@ -153,20 +254,28 @@ void PrintSummary(JoinRun& run) {
 }  // namespace
 
 void JoinSegments(RunFrame& frame, const JoinerSet& set) {
-  JoinRun run{frame, set, WorkBuffer(frame, kOutputPathBuffer), platform::kNoFile, 0, 0, 0};
+  JoinRun run{frame, set, WorkBuffer(frame, kOutputPathBuffer), WorkBuffer(frame, kFoundNameBuffer),
+              platform::kNoFile, false, 0, 0, 0};
   FirstSegment first = OpenFirstSegment(frame, set);
   const std::uint64_t header_length = ReadStoredName(run, first.file);
+  char* first_path = WorkBuffer(frame, kSegmentPathBuffer);
+  ComposeSegmentPath(first_path, set.set_base_path, 1);
+  // Segment 1 must still be the one the check measured.
+  if (first.size != set.first_size || run.segment_count != set.segment_count) {
+    FailWithName(frame, kSegmentChanged, DisplayName(run, first_path));
+  }
+  RefuseSpecialOutput(run);
   RefuseOutputInSet(run);
   PromptOverwrite(frame, run.output_path);
   platform::CopyBuffer buffer = AcquireCopyBuffer();
   if (buffer.bytes == nullptr) FailOutOfMemory(frame);
   CreateOutput(run);
 
-  char* first_path = WorkBuffer(frame, kSegmentPathBuffer);
   ComposeSegmentPath(first_path, set.set_base_path, 1);
-  BindSegment(run, first.file, header_length, ShowBinding(run, first_path), buffer);
+  BindSegment(run, first.file, header_length, set.first_size - header_length,
+              ShowBinding(run, first_path), buffer);
   BindLaterSegments(run, buffer);
-  if (!platform::CloseFile(run.output)) FailWithName(frame, kCannotWriteOutput, run.output_path);
+  FinishOutput(run);
   ReleaseCopyBuffer(buffer);
   PrintSummary(run);
 }

@@ -1,6 +1,7 @@
 #include "joiner/set_check.h"
 
 #include <cstring>
+#include <vector>
 
 #include "common/frame_texts.h"
 #include "common/path_names.h"
@@ -71,8 +72,13 @@ char* ComposeMemberPath(RunFrame& frame, const JoinerSet& set, std::int32_t k) {
 }  // namespace
 
 FirstSegment OpenFirstSegment(RunFrame& frame, const JoinerSet& set) {
-  platform::FileHandle file = platform::OpenForReading(ComposeMemberPath(frame, set, 1));
+  platform::FileFacts facts{};
+  platform::FileHandle file = platform::OpenForReading(ComposeMemberPath(frame, set, 1), &facts);
   if (!platform::IsOpen(file)) FailNotFirstSegment(frame);
+  if (facts.kind != platform::FileKind::kRegular) {
+    platform::CloseFile(file);
+    FailNotFirstSegment(frame);
+  }
   unsigned char bytes[kMaxHeaderLength];
   std::int64_t size = ReadHeaderBytes(file, bytes);
   std::int32_t count = 0;
@@ -80,32 +86,71 @@ FirstSegment OpenFirstSegment(RunFrame& frame, const JoinerSet& set) {
                       HeaderCheck::kValid) {
     FailNotFirstSegment(frame);
   }
-  return {file, count};
+  return {file, count, facts.size};
 }
 
-void CheckSetComplete(RunFrame& frame, const JoinerSet& set) {
+namespace {
+
+// The size of a member, or false when it is missing: not there, not
+// readable, or no regular file (a FIFO or a device is no segment). One
+// open, one status call and one close.
+bool MemberSize(const char* segment_path, std::uint64_t* size) {
+  platform::FileFacts facts{};
+  platform::FileHandle member = platform::OpenForReading(segment_path, &facts);
+  if (!platform::IsOpen(member)) return false;
+  platform::CloseFile(member);
+  *size = facts.size;
+  return facts.kind == platform::FileKind::kRegular;
+}
+
+// The format fixes the sizes: every segment but the last is as long as
+// segment 1, and the last is shorter (it may be empty).
+bool SizeFits(std::uint64_t size, std::int32_t k, std::int32_t count, std::uint64_t first_size) {
+  return k < count ? size == first_size : size < first_size;
+}
+
+void ListMember(RunFrame& frame, const char* segment_path, const char* text) {
+  char* display_name = WorkBuffer(frame, kScratchBuffer);
+  CopyText(display_name, segment_path);
+  StripToBaseName(display_name);
+  Say(frame, kMissingMemberFormat, kErrorHeader, text, display_name);
+}
+
+}  // namespace
+
+void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   FirstSegment first = OpenFirstSegment(frame, set);
   platform::CloseFile(first.file);
+  set.segment_count = first.segment_count;
+  set.first_size = first.size;
+  set.last_size = first.size;
 
-  char* display_name = WorkBuffer(frame, kScratchBuffer);
   bool missing = false;
+  // Members whose size breaks the format, listed once nothing is missing.
+  std::vector<std::int32_t> misfits;
   // Every member is tried, also after a gap, so that all missing ones are
   // listed; the loop stops at N without stepping past the largest count.
-  for (std::int32_t k = 1; k <= first.segment_count; ++k) {
+  for (std::int32_t k = 2; k <= first.segment_count; ++k) {
     char* segment_path = ComposeMemberPath(frame, set, k);
-    platform::FileHandle probe = platform::OpenForReading(segment_path);
-    if (platform::IsOpen(probe)) {
-      platform::CloseFile(probe);
-    } else {
-      CopyText(display_name, segment_path);
-      StripToBaseName(display_name);
-      Say(frame, kMissingMemberFormat, kErrorHeader, kFileNotFound, display_name);
+    std::uint64_t size = 0;
+    if (!MemberSize(segment_path, &size)) {
+      ListMember(frame, segment_path, kFileNotFound);
       missing = true;
+    } else if (!SizeFits(size, k, first.segment_count, first.size)) {
+      misfits.push_back(k);
     }
-    if (k == first.segment_count) break;
+    if (k == first.segment_count) {
+      set.last_size = size;
+      break;
+    }
   }
   if (missing) {
     Say(frame, kMissingSummaryFormat, kMissingSummary);
+    FailRun(frame, AbortNotice::kPrint);
+  }
+  if (!misfits.empty()) {
+    for (std::int32_t k : misfits) ListMember(frame, ComposeMemberPath(frame, set, k), kMisfitMember);
+    Say(frame, kMissingSummaryFormat, kMisfitSummary);
     FailRun(frame, AbortNotice::kPrint);
   }
 }

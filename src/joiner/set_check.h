@@ -10,27 +10,35 @@
 struct JoinerSet {
   const char* directory_part;  // where the output goes; may be empty
   const char* set_base_path;   // segment k is this followed by k
+  // What the check measured, which the copy holds every member to: when
+  // N >= 2, members 1 .. N-1 have first_size bytes and member N last_size.
+  std::int32_t segment_count;
+  std::uint64_t first_size;
+  std::uint64_t last_size;
 };
 
 struct FirstSegment {
   platform::FileHandle file;
   std::int32_t segment_count;
+  std::uint64_t size;
 };
 
 void RequireSegmentArgument(RunFrame& frame, int argc);
 void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set);
-// Opens set base path + "1" and checks its signature; on failure it prints
-// the not-first-segment message and ends the run.
+// Opens set base path + "1", a regular file, and checks its signature; on
+// failure it prints the not-first-segment message and ends the run.
 FirstSegment OpenFirstSegment(RunFrame& frame, const JoinerSet& set);
-// Lists every missing member of 1 .. N and ends the run when there is one.
-void CheckSetComplete(RunFrame& frame, const JoinerSet& set);
+// Lists every missing member of 1 .. N and ends the run when there is one;
+// then lists every member whose size the format rules out and ends the run
+// when there is one. Records the sizes in `set`.
+void CheckSetComplete(RunFrame& frame, JoinerSet& set);
 
 // Joiner work buffers, in the order of allocation.
 enum JoinerBuffer {
   kSetBasePathBuffer = 1,
   kOutputPathBuffer,  // the stored name, then the output path
   kSegmentPathBuffer,
-  kFoundNameBuffer,
+  kFoundNameBuffer,  // the found name, then the temporary output path
   kDirectoryPartBuffer,
   kScratchBuffer,  // the stored name while the output path is composed, then display names
 };

@@ -31,9 +31,74 @@ struct FileHandle {
 inline constexpr FileHandle kNoFile{-1};
 inline bool IsOpen(FileHandle file) { return file.value != kNoFile.value; }
 
-// Opens a file for binary reading; kNoFile on failure. A folder is never
-// opened as a file.
+// What an open file is. Only regular files (and, as an input, block
+// devices) are read or written; everything else is refused by the callers.
+enum class FileKind { kRegular, kBlockDevice, kOther };
+// Which file it is: device and inode on POSIX, volume serial number and
+// file index on Win32.
+struct FileIdentity {
+  std::uint64_t volume;
+  std::uint64_t index;
+};
+inline bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+struct FileFacts {
+  FileKind kind;
+  std::uint64_t size;  // a regular file's length, a block device's capacity, else 0
+  FileIdentity identity;
+};
+
+// Opens a file for binary reading, following a symbolic link; kNoFile on
+// failure. A folder is never opened as a file, and the open never waits (a
+// FIFO without a writer, a device), whatever the file is.
 FileHandle OpenForReading(const char* path);
+// The same, with what was opened, taken from the one status call the open
+// makes anyway.
+FileHandle OpenForReading(const char* path, FileFacts* facts);
+
+// What a name itself is, a symbolic link not followed.
+enum class PathKind { kAbsent, kRegular, kLink, kFolder, kOther };
+PathKind LookAtPath(const char* path);
+
+// Opens the file at `path` to be written from offset 0 in place (nothing is
+// truncated), or creates it when there is none. A symbolic link (Win32: a
+// reparse point) or a file with other hard links at `path` is never written
+// through: the name is removed and a new file created in its place. When
+// the file at `path` is `guarded` nothing is written and kIsGuarded comes
+// back; a FIFO, socket or device there gives kNotRegular.
+enum class OverwriteOpen { kOpened, kIsGuarded, kNotRegular, kFailed };
+struct OverwriteTarget {
+  FileHandle file;
+  std::uint64_t old_size;  // what the file held before; 0 for a new one
+};
+OverwriteOpen OpenForOverwrite(const char* path, const FileIdentity& guarded,
+                               OverwriteTarget* target);
+// Cuts an open file to `size` bytes; false on failure.
+bool TruncateFile(FileHandle file, std::uint64_t size);
+
+// A temporary file that becomes another file's new contents in one step.
+// At most one exists at a time; its path has at most 511 bytes.
+enum class TemporaryCreate { kCreated, kExists, kFailed };
+// Creates `path` as a new file (never an existing one, never through a
+// link). Until it is committed or discarded, an ending by SIGINT, SIGTERM or
+// SIGHUP (Win32: a console control event) removes it first.
+TemporaryCreate CreateTemporaryFile(const char* path, FileHandle* file);
+// Renames the closed temporary file over `target`, replacing a file or a
+// link there (a link's target is left alone); false when it fails, and the
+// temporary file is still there to be discarded.
+bool CommitTemporaryFile(const char* target);
+// Removes the temporary file.
+void DiscardTemporaryFile();
+// True when the last failed write or close ran out of room on its disk
+// (not a file-size limit).
+bool LastFailureWasNoRoom();
+// A number no other running process has, for unique names.
+std::uint32_t ProcessNumber();
+
+// Sets the process up once at its start: a file-size limit makes writes
+// fail (EFBIG) instead of killing the process.
+void PrepareProcess();
 // Creates a file for binary writing, truncating an existing one; kNoFile on
 // failure. A folder is never opened as a file.
 FileHandle CreateForWriting(const char* path);

@@ -27,31 +27,255 @@ int Descriptor(FileHandle file) { return static_cast<int>(file.value); }
 
 FileHandle FromDescriptor(int fd) { return fd < 0 ? kNoFile : FileHandle{fd}; }
 
-bool IsFolder(int fd) {
-  struct stat info;
-  return fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // Largest single request handed to the kernel; keeps counts far from any
 // platform limit on one call.
 constexpr std::size_t kMaxRequest = std::size_t{1} << 30;
 
 }  // namespace
 
+namespace {
+
+FileFacts FactsOf(const struct stat& info) {
+  FileFacts facts{FileKind::kOther, 0,
+                  {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)}};
+  if (S_ISREG(info.st_mode)) {
+    facts.kind = FileKind::kRegular;
+    facts.size = static_cast<std::uint64_t>(info.st_size);
+  } else if (S_ISBLK(info.st_mode)) {
+    facts.kind = FileKind::kBlockDevice;
+  }
+  return facts;
+}
+
+// A block device's st_size is 0; its capacity is where a seek to the end lands.
+bool MeasureBlockDevice(int fd, std::uint64_t* size) {
+  off_t end = lseek(fd, 0, SEEK_END);
+  if (end < 0) return false;
+  *size = static_cast<std::uint64_t>(end);
+  return true;
+}
+
+}  // namespace
+
 FileHandle OpenForReading(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd >= 0 && IsFolder(fd)) {
+  FileFacts ignored;
+  return OpenForReading(path, &ignored);
+}
+
+FileHandle OpenForReading(const char* path, FileFacts* facts) {
+  // O_NONBLOCK: a FIFO without a writer would hold open() for ever.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return kNoFile;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     // Windows never opens a folder as a file; neither do we.
     close(fd);
     errno = EISDIR;
     return kNoFile;
   }
-  return FromDescriptor(fd);
+  *facts = FactsOf(info);
+  // On a regular file O_NONBLOCK changes nothing (open(2)); elsewhere reads
+  // must wait as usual.
+  if (facts->kind != FileKind::kRegular &&
+      (fcntl(fd, F_SETFL, 0) != 0 ||
+       (facts->kind == FileKind::kBlockDevice && !MeasureBlockDevice(fd, &facts->size)))) {
+    close(fd);
+    return kNoFile;
+  }
+  return FileHandle{fd};
+}
+
+PathKind LookAtPath(const char* path) {
+  struct stat info;
+  if (lstat(path, &info) != 0) return PathKind::kAbsent;
+  if (S_ISLNK(info.st_mode)) return PathKind::kLink;
+  if (S_ISREG(info.st_mode)) return PathKind::kRegular;
+  if (S_ISDIR(info.st_mode)) return PathKind::kFolder;
+  return PathKind::kOther;
 }
 
 FileHandle CreateForWriting(const char* path) {
   // open() refuses a folder for writing with EISDIR by itself.
   return FromDescriptor(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+namespace {
+
+int CreateExclusively(const char* path) {
+  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+}
+
+// Removes the name and puts a new, empty file in its place.
+OverwriteOpen ReplaceName(const char* path, OverwriteTarget* target) {
+  if (unlink(path) != 0) return OverwriteOpen::kFailed;
+  int fd = CreateExclusively(path);
+  if (fd < 0) return OverwriteOpen::kFailed;
+  *target = {FileHandle{fd}, 0};
+  return OverwriteOpen::kOpened;
+}
+
+}  // namespace
+
+OverwriteOpen OpenForOverwrite(const char* path, const FileIdentity& guarded,
+                               OverwriteTarget* target) {
+  // A new name first, the usual case: one call. O_EXCL never follows a link.
+  int fd = CreateExclusively(path);
+  if (fd >= 0) {
+    *target = {FileHandle{fd}, 0};
+    return OverwriteOpen::kOpened;
+  }
+  if (errno != EEXIST) return OverwriteOpen::kFailed;
+  // No O_TRUNC: the file is written over in place and cut only when it was
+  // longer, which spares the file system a discard per file. O_NOFOLLOW: a
+  // link is never written through. O_NONBLOCK: a FIFO never holds the open.
+  fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP) return ReplaceName(path, target);
+    // A FIFO without a reader (ENXIO), a device that will not open, a folder.
+    return LookAtPath(path) == PathKind::kOther ? OverwriteOpen::kNotRegular
+                                                : OverwriteOpen::kFailed;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    close(fd);
+    return OverwriteOpen::kFailed;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    close(fd);
+    return OverwriteOpen::kNotRegular;
+  }
+  if (SameIdentity(FactsOf(info).identity, guarded)) {
+    close(fd);
+    return OverwriteOpen::kIsGuarded;
+  }
+  if (info.st_nlink > 1) {
+    // Another name shares these bytes, maybe outside the folder: leave them.
+    close(fd);
+    return ReplaceName(path, target);
+  }
+  // O_NONBLOCK stays: it changes nothing on a regular file.
+  *target = {FileHandle{fd}, static_cast<std::uint64_t>(info.st_size)};
+  return OverwriteOpen::kOpened;
+}
+
+bool TruncateFile(FileHandle file, std::uint64_t size) {
+  for (;;) {
+    if (ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The temporary file and the signals that must not leave it behind.
+
+namespace {
+
+constexpr int kRemovalSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kSignalCount = sizeof kRemovalSignals / sizeof kRemovalSignals[0];
+
+// Read by the signal handler, so plain static storage: the path and whether
+// it is to be removed.
+char g_temporary_path[512];
+volatile sig_atomic_t g_temporary_armed = 0;
+struct sigaction g_previous_actions[kSignalCount];
+bool g_handlers_installed[kSignalCount];
+
+void RemoveTemporaryAndDie(int signal_number) {
+  if (g_temporary_armed) unlink(g_temporary_path);
+  g_temporary_armed = 0;
+  // Die of the same signal, as if nothing had been caught.
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+void BlockRemovalSignals(bool block, sigset_t* previous) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : kRemovalSignals) sigaddset(&set, signal_number);
+  sigprocmask(block ? SIG_BLOCK : SIG_SETMASK, block ? &set : previous, block ? previous : nullptr);
+}
+
+void InstallRemovalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = RemoveTemporaryAndDie;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : kRemovalSignals) sigaddset(&action.sa_mask, signal_number);
+  for (std::size_t i = 0; i < kSignalCount; ++i) {
+    struct sigaction previous {};
+    sigaction(kRemovalSignals[i], nullptr, &previous);
+    // A signal the process was started with ignored (a background job's
+    // SIGINT) stays ignored.
+    g_handlers_installed[i] = previous.sa_handler != SIG_IGN;
+    if (g_handlers_installed[i]) sigaction(kRemovalSignals[i], &action, &g_previous_actions[i]);
+  }
+}
+
+void RestoreSignalHandlers() {
+  for (std::size_t i = 0; i < kSignalCount; ++i) {
+    if (g_handlers_installed[i]) sigaction(kRemovalSignals[i], &g_previous_actions[i], nullptr);
+    g_handlers_installed[i] = false;
+  }
+}
+
+// Ends the temporary file's watch; signals are blocked meanwhile so that a
+// handler never sees half a change.
+void Disarm() {
+  sigset_t previous;
+  BlockRemovalSignals(true, &previous);
+  g_temporary_armed = 0;
+  RestoreSignalHandlers();
+  BlockRemovalSignals(false, &previous);
+}
+
+}  // namespace
+
+TemporaryCreate CreateTemporaryFile(const char* path, FileHandle* file) {
+  const std::size_t length = std::strlen(path);
+  if (length >= sizeof g_temporary_path) return TemporaryCreate::kFailed;
+  // Created and watched in one step: no signal can fall between the two.
+  sigset_t previous;
+  BlockRemovalSignals(true, &previous);
+  int fd = CreateExclusively(path);
+  const int open_error = errno;
+  if (fd >= 0) {
+    std::memcpy(g_temporary_path, path, length + 1);
+    g_temporary_armed = 1;
+    InstallRemovalHandlers();
+  }
+  BlockRemovalSignals(false, &previous);
+  if (fd < 0) return open_error == EEXIST ? TemporaryCreate::kExists : TemporaryCreate::kFailed;
+  *file = FileHandle{fd};
+  return TemporaryCreate::kCreated;
+}
+
+bool CommitTemporaryFile(const char* target) {
+  // rename() replaces a link at `target` itself, never its target.
+  if (!g_temporary_armed || rename(g_temporary_path, target) != 0) return false;
+  Disarm();
+  return true;
+}
+
+void DiscardTemporaryFile() {
+  if (!g_temporary_armed) return;
+  const int saved = errno;  // the caller may still ask why the run failed
+  unlink(g_temporary_path);
+  Disarm();
+  errno = saved;
+}
+
+bool LastFailureWasNoRoom() {
+#if defined(EDQUOT)
+  if (errno == EDQUOT) return true;
+#endif
+  return errno == ENOSPC;
+}
+
+std::uint32_t ProcessNumber() { return static_cast<std::uint32_t>(getpid()); }
+
+void PrepareProcess() {
+  // Beyond a file-size limit a write then fails with EFBIG, which the runs
+  // report as a write error, instead of the process being killed unheard.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 bool CloseFile(FileHandle file) { return close(Descriptor(file)) == 0; }

@@ -49,16 +49,195 @@ bool IsDotEntry(const char* name) {
 
 }  // namespace
 
+namespace {
+
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+std::uint64_t SizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+}  // namespace
+
 FileHandle OpenForReading(const char* path) {
-  // Without FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened.
-  return FromHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileFacts ignored;
+  return OpenForReading(path, &ignored);
+}
+
+FileHandle OpenForReading(const char* path, FileFacts* facts) {
+  // Without FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened. Opening a
+  // pipe or a device never waits.
+  const HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return kNoFile;
+  *facts = FileFacts{FileKind::kOther, 0, {0, 0}};
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info)) {
+    *facts = FileFacts{FileKind::kRegular, SizeOf(info), IdentityOf(info)};
+  }
+  return FromHandle(handle);
+}
+
+PathKind LookAtPath(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kAbsent;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kLink;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kFolder;
+  // Device names (NUL, CON, COM1) have attributes too: ask the handle.
+  const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return PathKind::kRegular;
+  const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+  CloseHandle(handle);
+  return disk ? PathKind::kRegular : PathKind::kOther;
 }
 
 FileHandle CreateForWriting(const char* path) {
   return FromHandle(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
+
+namespace {
+
+// CREATE_NEW never opens an existing name, a link included. FILE_SHARE_DELETE
+// lets the console control handler remove a temporary file still open.
+HANDLE CreateExclusively(const char* path) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Removes the name (a link itself, not its target) and puts a new, empty
+// file in its place.
+OverwriteOpen ReplaceName(const char* path, DWORD attributes, OverwriteTarget* target) {
+  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryA(path)
+                                                                    : DeleteFileA(path);
+  if (!removed) return OverwriteOpen::kFailed;
+  const HANDLE handle = CreateExclusively(path);
+  if (handle == INVALID_HANDLE_VALUE) return OverwriteOpen::kFailed;
+  *target = {FromHandle(handle), 0};
+  return OverwriteOpen::kOpened;
+}
+
+}  // namespace
+
+OverwriteOpen OpenForOverwrite(const char* path, const FileIdentity& guarded,
+                               OverwriteTarget* target) {
+  // OPEN_EXISTING without truncation: written over in place. With
+  // FILE_FLAG_OPEN_REPARSE_POINT a link opens as itself, never its target.
+  const HANDLE handle =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) {
+      const HANDLE created = CreateExclusively(path);
+      if (created == INVALID_HANDLE_VALUE) return OverwriteOpen::kFailed;
+      *target = {FromHandle(created), 0};
+      return OverwriteOpen::kOpened;
+    }
+    // A link to a folder does not open for writing; it is still only a name.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return ReplaceName(path, attributes, target);
+    }
+    return OverwriteOpen::kFailed;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return OverwriteOpen::kNotRegular;
+  }
+  if (!GetFileInformationByHandle(handle, &info)) {
+    CloseHandle(handle);
+    return OverwriteOpen::kFailed;
+  }
+  if (SameIdentity(IdentityOf(info), guarded)) {
+    CloseHandle(handle);
+    return OverwriteOpen::kIsGuarded;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) {
+    // A link, or bytes that another name shares: leave them alone.
+    CloseHandle(handle);
+    return ReplaceName(path, info.dwFileAttributes, target);
+  }
+  *target = {FromHandle(handle), SizeOf(info)};
+  return OverwriteOpen::kOpened;
+}
+
+bool TruncateFile(FileHandle file, std::uint64_t size) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(size);
+  return SetFilePointerEx(ToHandle(file), position, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(ToHandle(file));
+}
+
+// ---------------------------------------------------------------------------
+// The temporary file and the console events that must not leave it behind.
+
+namespace {
+
+// Read by the console control handler, which runs on a thread of its own.
+char g_temporary_path[512];
+volatile LONG g_temporary_armed = 0;
+
+BOOL WINAPI RemoveTemporaryOnControl(DWORD) {
+  if (InterlockedExchange(&g_temporary_armed, 0) != 0) DeleteFileA(g_temporary_path);
+  return FALSE;  // the next handler, in the end the system's, ends the process
+}
+
+void Disarm() {
+  InterlockedExchange(&g_temporary_armed, 0);
+  SetConsoleCtrlHandler(RemoveTemporaryOnControl, FALSE);
+}
+
+}  // namespace
+
+TemporaryCreate CreateTemporaryFile(const char* path, FileHandle* file) {
+  const std::size_t length = lstrlenA(path);
+  if (length >= sizeof g_temporary_path) return TemporaryCreate::kFailed;
+  const HANDLE handle = CreateExclusively(path);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? TemporaryCreate::kExists
+                                                                       : TemporaryCreate::kFailed;
+  }
+  lstrcpynA(g_temporary_path, path, sizeof g_temporary_path);
+  InterlockedExchange(&g_temporary_armed, 1);
+  SetConsoleCtrlHandler(RemoveTemporaryOnControl, TRUE);
+  *file = FromHandle(handle);
+  return TemporaryCreate::kCreated;
+}
+
+bool CommitTemporaryFile(const char* target) {
+  // Replaces a file or a link at `target` by renaming; a link's target stays.
+  if (g_temporary_armed == 0 ||
+      !MoveFileExA(g_temporary_path, target, MOVEFILE_REPLACE_EXISTING)) {
+    return false;
+  }
+  Disarm();
+  return true;
+}
+
+void DiscardTemporaryFile() {
+  if (g_temporary_armed == 0) return;
+  const DWORD saved = GetLastError();  // the caller may still ask why the run failed
+  DeleteFileA(g_temporary_path);
+  Disarm();
+  SetLastError(saved);
+}
+
+bool LastFailureWasNoRoom() {
+  const DWORD error = GetLastError();
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+std::uint32_t ProcessNumber() { return GetCurrentProcessId(); }
+
+// Win32 has no file-size signal.
+void PrepareProcess() {}
 
 bool CloseFile(FileHandle file) { return CloseHandle(ToHandle(file)) != FALSE; }
 

@@ -268,7 +268,14 @@ void ApplyConfigurationFile(RunFrame& frame, bool command_line_size_set,
       !AppendText(config_path, kConfigurationFileName)) {
     RefuseTooLong(frame);
   }
-  platform::FileHandle file = platform::OpenForReading(config_path);
+  // Only a regular file is read: a FIFO or a device there would never end
+  // (or never begin), so it counts as a file that cannot be opened.
+  platform::FileFacts facts{};
+  platform::FileHandle file = platform::OpenForReading(config_path, &facts);
+  if (platform::IsOpen(file) && facts.kind != platform::FileKind::kRegular) {
+    platform::CloseFile(file);
+    file = platform::kNoFile;
+  }
   if (!platform::IsOpen(file)) {
     Say(frame, kConfigNotFoundFormat, kConfigNotFound);
     if (command_line_size_set) {

@@ -112,5 +112,14 @@ inline constexpr char kCannotWriteSegment[] = "cannot write file";
 inline constexpr char kInputChanged[] = "The file changed while it was being segmented.";
 // With the name, its control bytes written as \xNN.
 inline constexpr char kNameHoldsControlByte[] = "The file name holds a control character:";
+// Files that are not what their names promise: a pipe or a device given as
+// the input or lying at a segment's name, the input itself reached by a
+// segment's name (a hard link).
+inline constexpr char kInputNotRegular[] =
+    "The file is not a regular file or a block device and cannot be segmented:";
+inline constexpr char kSegmentNotRegular[] =
+    "A segment file's name is taken by something that is not a regular file:";
+inline constexpr char kSegmentIsInput[] =
+    "The segment file is the file being segmented; writing it would destroy the file:";
 
 }  // namespace splitter_texts

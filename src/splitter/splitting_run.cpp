@@ -27,7 +27,10 @@ struct SplitRun {
   char* segment_path;
   char* display_name;
   platform::FileHandle input;
-  platform::FileHandle segment;
+  platform::FileIdentity input_identity;
+  // Segment 1 stays open to the end: its signature is written last.
+  platform::OverwriteTarget first;
+  platform::OverwriteTarget segment;  // the segment being written
   std::uint64_t input_size;
   std::int32_t segment_count;
 };
@@ -54,39 +57,30 @@ void ComposeSetNames(SplitRun& run) {
   }
 }
 
-platform::FileHandle OpenInput(RunFrame& frame, const char* input_path) {
-  platform::FileHandle input = platform::OpenForReading(input_path);
+// Only a regular file or a block device (a disk image) has a size to cut
+// by; a FIFO, a socket or a character device is refused before anything is
+// made.
+platform::FileHandle OpenInput(RunFrame& frame, const char* input_path,
+                               platform::FileFacts* facts) {
+  platform::FileHandle input = platform::OpenForReading(input_path, facts);
   if (!platform::IsOpen(input)) {
     Say(frame, kErrorHeaderFormat, kErrorHeader);
     Say(frame, kFileNotFoundFormat, kFileNotFound);
     Say(frame, kCheckFilenameFormat, kCheckFilename);
     FailRun(frame, AbortNotice::kOmit);
   }
+  if (facts->kind == platform::FileKind::kOther) {
+    platform::CloseFile(input);
+    FailWithPath(frame, kInputNotRegular, input_path);
+  }
   return input;
 }
 
-// A regular file's size comes from the file system; anything else is read
-// through once and counted.
-bool CountInputBytes(platform::FileHandle input, platform::CopyBuffer buffer,
-                     std::uint64_t* size) {
-  if (platform::RegularFileSize(input, size)) return true;
-  std::uint64_t counted = 0;
-  for (;;) {
-    std::int64_t got = platform::ReadAt(input, counted, buffer.bytes, buffer.size);
-    if (got < 0) return false;
-    if (got == 0) break;
-    counted += static_cast<std::uint64_t>(got);
-  }
-  *size = counted;
-  return true;
-}
-
-void MeasureInput(SplitRun& run, platform::CopyBuffer buffer) {
-  platform::FileHandle input = OpenInput(run.frame, run.settings.input_path);
+void MeasureInput(SplitRun& run) {
+  platform::FileFacts facts{};
+  platform::FileHandle input = OpenInput(run.frame, run.settings.input_path, &facts);
   Say(run.frame, kStepFormat, kCalculatingSize);
-  if (!CountInputBytes(input, buffer, &run.input_size)) {
-    FailWithPath(run.frame, kCannotReadInput, run.settings.input_path);
-  }
+  run.input_size = facts.size;
   Say(run.frame, kDoneLineFormat, kDone);
   platform::CloseFile(input);
 }
@@ -105,32 +99,67 @@ void CountSegments(SplitRun& run) {
   }
 }
 
+void ReopenInput(SplitRun& run) {
+  platform::FileFacts facts{};
+  run.input = OpenInput(run.frame, run.settings.input_path, &facts);
+  run.input_identity = facts.identity;
+}
+
+// A FIFO or a device at the first segment's name is refused before the
+// question: no answer could make it a segment.
+void RefuseSpecialFirstSegment(SplitRun& run) {
+  if (platform::LookAtPath(run.segment_path) == platform::PathKind::kOther) {
+    FailWithPath(run.frame, kSegmentNotRegular, run.segment_path);
+  }
+}
+
 void ShowWritingTo(SplitRun& run) {
   CopyText(run.display_name, run.segment_path);
   StripToBaseName(run.display_name);
   Say(run.frame, kWritingToFormat, kWritingTo, run.display_name);
 }
 
-void CreateSegment(SplitRun& run, const char* cannot_create_format) {
-  run.segment = platform::CreateForWriting(run.segment_path);
-  if (!platform::IsOpen(run.segment)) {
-    Say(run.frame, kErrorHeaderFormat, kErrorHeader);
-    Say(run.frame, cannot_create_format, kCannotCreateFile);
-    FailRun(run.frame, AbortNotice::kOmit);
+// An existing segment is written over in place; the input itself, reached
+// by another name, never is.
+platform::OverwriteTarget OpenSegment(SplitRun& run, const char* cannot_create_format) {
+  platform::OverwriteTarget target{platform::kNoFile, 0};
+  switch (platform::OpenForOverwrite(run.segment_path, run.input_identity, &target)) {
+    case platform::OverwriteOpen::kOpened:
+      return target;
+    case platform::OverwriteOpen::kIsGuarded:
+      FailWithPath(run.frame, kSegmentIsInput, run.segment_path);
+    case platform::OverwriteOpen::kNotRegular:
+      FailWithPath(run.frame, kSegmentNotRegular, run.segment_path);
+    case platform::OverwriteOpen::kFailed:
+      break;
   }
+  Say(run.frame, kErrorHeaderFormat, kErrorHeader);
+  Say(run.frame, cannot_create_format, kCannotCreateFile);
+  FailRun(run.frame, AbortNotice::kOmit);
 }
 
-void CloseSegment(SplitRun& run) {
-  if (!platform::CloseFile(run.segment)) {
+// What is left of an older, longer file beyond the new contents goes.
+void CutToLength(SplitRun& run, const platform::OverwriteTarget& target, std::uint64_t length) {
+  if (target.old_size > length && !platform::TruncateFile(target.file, length)) {
     FailWithPath(run.frame, kCannotWriteSegment, run.segment_path);
   }
 }
 
+void CloseSegment(SplitRun& run) {
+  if (!platform::CloseFile(run.segment.file)) {
+    FailWithPath(run.frame, kCannotWriteSegment, run.segment_path);
+  }
+}
+
+// The header goes out with its signature zeroed: until the whole set is
+// written, segment 1 is no first segment to the joiner, so a run that fails
+// or is cut short (or an older set half written over) never binds.
 std::uint64_t WriteHeader(SplitRun& run) {
   Say(run.frame, kStepFormat, kWritingHeader);
   unsigned char header[kMaxHeaderLength];
   std::size_t length = EncodeSegmentHeader(run.segment_count, run.settings.stored_name, header);
-  if (!platform::WriteAt(run.segment, 0, header, length)) {
+  std::memset(header, 0, kSignatureLength);
+  if (!platform::WriteAt(run.first.file, 0, header, length)) {
     FailWithPath(run.frame, kCannotWriteSegment, run.segment_path);
   }
   Say(run.frame, kStepFormat, kDone);
@@ -138,18 +167,20 @@ std::uint64_t WriteHeader(SplitRun& run) {
 }
 
 // Fills segment 1 after its header and segments 2 .. N; every segment but
-// the last is full, the last holds the rest and may be empty.
+// the last is full, the last holds the rest and may be empty. Every
+// segment but the first is closed here.
 void CopySegments(SplitRun& run, std::uint64_t header_length, platform::CopyBuffer buffer) {
   const auto segment_size = static_cast<std::uint64_t>(run.settings.segment_size);
   std::uint64_t copied = 0;
   std::uint64_t segment_offset = header_length;
+  run.segment = run.first;
   ShowWritingTo(run);
   for (std::int32_t k = 1;; ++k) {
     const std::uint64_t room = segment_size - segment_offset;
     const std::uint64_t left = run.input_size - copied;
     const std::uint64_t take = room < left ? room : left;
     platform::CopyOutcome outcome =
-        platform::CopyRange(run.input, copied, run.segment, segment_offset, take, buffer);
+        platform::CopyRange(run.input, copied, run.segment.file, segment_offset, take, buffer);
     if (outcome.failure == platform::CopyFailure::kRead) {
       FailWithPath(run.frame, kCannotReadInput, run.settings.input_path);
     }
@@ -158,17 +189,19 @@ void CopySegments(SplitRun& run, std::uint64_t header_length, platform::CopyBuff
     }
     if (outcome.copied < take) FailWithDetail(run.frame, kInputChanged);
     copied += take;
+    CutToLength(run, run.segment, segment_offset + take);
     if (k == run.segment_count) break;
 
     Say(run.frame, kStepFormat, kDone);
-    CloseSegment(run);
+    if (k > 1) CloseSegment(run);
     if (!ComposeSegmentPath(run.segment_path, run.set_base_path, k + 1)) {
       FailWithDetail(run.frame, kPathTooLong);
     }
-    CreateSegment(run, kLaterCannotCreateFormat);
+    run.segment = OpenSegment(run, kLaterCannotCreateFormat);
     ShowWritingTo(run);
     segment_offset = 0;
   }
+  if (run.segment_count > 1) CloseSegment(run);
 }
 
 // The set must hold the bytes that were measured: an input that grew since
@@ -177,6 +210,17 @@ void RequireInputEnded(SplitRun& run, platform::CopyBuffer buffer) {
   std::int64_t got = platform::ReadAt(run.input, run.input_size, buffer.bytes, 1);
   if (got < 0) FailWithPath(run.frame, kCannotReadInput, run.settings.input_path);
   if (got > 0) FailWithDetail(run.frame, kInputChanged);
+}
+
+// Only a whole set gets its signature, and with it a first segment.
+void SignFirstSegment(SplitRun& run) {
+  if (!ComposeSegmentPath(run.segment_path, run.set_base_path, 1)) {
+    FailWithDetail(run.frame, kPathTooLong);
+  }
+  if (!platform::WriteAt(run.first.file, 0, kSegmentSignature, kSignatureLength) ||
+      !platform::CloseFile(run.first.file)) {
+    FailWithPath(run.frame, kCannotWriteSegment, run.segment_path);
+  }
 }
 
 void PrintSummary(SplitRun& run) {
@@ -202,23 +246,26 @@ void SplitInput(RunFrame& frame, const SplitterSettings& settings) {
                WorkBuffer(frame, kSegmentPathBuffer),
                WorkBuffer(frame, kDisplayNameBuffer),
                platform::kNoFile,
-               platform::kNoFile,
+               {0, 0},
+               {platform::kNoFile, 0},
+               {platform::kNoFile, 0},
                0,
                1};
   ComposeSetNames(run);
   platform::CopyBuffer buffer = AcquireCopyBuffer();
   if (buffer.bytes == nullptr) FailOutOfMemory(frame);
 
-  MeasureInput(run, buffer);
+  MeasureInput(run);
   RefuseSmallInput(run);
   CountSegments(run);
-  run.input = OpenInput(frame, settings.input_path);
+  ReopenInput(run);
+  RefuseSpecialFirstSegment(run);
   PromptOverwrite(frame, run.segment_path);
-  CreateSegment(run, kFirstCannotCreateFormat);
+  run.first = OpenSegment(run, kFirstCannotCreateFormat);
   const std::uint64_t header_length = WriteHeader(run);
   CopySegments(run, header_length, buffer);
   RequireInputEnded(run, buffer);
-  CloseSegment(run);
+  SignFirstSegment(run);
   platform::CloseFile(run.input);
   ReleaseCopyBuffer(buffer);
   PrintSummary(run);

@@ -238,3 +238,111 @@ TEST_F(PlatformTest, SameFileKnowsOneFileByTwoNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Files written over in place, links left alone, the temporary output.
+
+platform::FileIdentity IdentityOf(const std::string& path) {
+  platform::FileFacts facts{};
+  platform::FileHandle file = platform::OpenForReading(path.c_str(), &facts);
+  EXPECT_TRUE(platform::IsOpen(file)) << path;
+  if (platform::IsOpen(file)) platform::CloseFile(file);
+  return facts.identity;
+}
+
+const platform::FileIdentity kNoIdentity{~std::uint64_t{0}, ~std::uint64_t{0}};
+
+TEST_F(PlatformTest, OpeningForReadingTellsTheKindAndSize) {
+  Write("f", "abcdef");
+  platform::FileFacts facts{};
+  platform::FileHandle file = platform::OpenForReading(Path("f").c_str(), &facts);
+  ASSERT_TRUE(platform::IsOpen(file));
+  platform::CloseFile(file);
+  EXPECT_EQ(facts.kind, platform::FileKind::kRegular);
+  EXPECT_EQ(facts.size, 6u);
+  EXPECT_EQ(platform::LookAtPath(Path("f").c_str()), platform::PathKind::kRegular);
+  EXPECT_EQ(platform::LookAtPath(Path("missing").c_str()), platform::PathKind::kAbsent);
+  fs::create_directories(Path("sub"));
+  EXPECT_EQ(platform::LookAtPath(Path("sub").c_str()), platform::PathKind::kFolder);
+}
+
+// The old bytes are written over, not discarded first: what the new
+// contents do not reach is still there until the caller cuts it.
+TEST_F(PlatformTest, AnExistingFileIsWrittenOverInPlace) {
+  Write("f", "old contents");
+  platform::OverwriteTarget target{};
+  ASSERT_EQ(platform::OpenForOverwrite(Path("f").c_str(), kNoIdentity, &target),
+            platform::OverwriteOpen::kOpened);
+  EXPECT_EQ(target.old_size, 12u);
+  EXPECT_TRUE(platform::WriteAt(target.file, 0, "new", 3));
+  EXPECT_EQ(Read("f"), "new contents");
+  EXPECT_TRUE(platform::TruncateFile(target.file, 3));
+  EXPECT_TRUE(platform::CloseFile(target.file));
+  EXPECT_EQ(Read("f"), "new");
+
+  ASSERT_EQ(platform::OpenForOverwrite(Path("g").c_str(), kNoIdentity, &target),
+            platform::OverwriteOpen::kOpened);
+  EXPECT_EQ(target.old_size, 0u);
+  EXPECT_TRUE(platform::CloseFile(target.file));
+  EXPECT_TRUE(fs::exists(Path("g")));
+}
+
+TEST_F(PlatformTest, TheGuardedFileIsNeverOpenedForWriting) {
+  Write("input", "precious");
+  std::error_code no_links;
+  fs::create_hard_link(Path("input"), Path("segment"), no_links);
+  if (no_links) GTEST_SKIP() << "no hard links here";
+  platform::OverwriteTarget target{};
+  EXPECT_EQ(platform::OpenForOverwrite(Path("segment").c_str(), IdentityOf(Path("input")), &target),
+            platform::OverwriteOpen::kIsGuarded);
+  // Any other file that shares its bytes with the name is replaced instead.
+  ASSERT_EQ(platform::OpenForOverwrite(Path("segment").c_str(), kNoIdentity, &target),
+            platform::OverwriteOpen::kOpened);
+  EXPECT_TRUE(platform::WriteAt(target.file, 0, "new", 3));
+  EXPECT_TRUE(platform::CloseFile(target.file));
+  EXPECT_EQ(Read("input"), "precious");
+  EXPECT_EQ(Read("segment"), "new");
+}
+
+TEST_F(PlatformTest, ALinkIsReplacedNotFollowed) {
+  Write("target", "outside");
+  std::error_code no_links;
+  fs::create_symlink(Path("target"), Path("link"), no_links);
+  if (no_links) GTEST_SKIP() << "no symbolic links here";
+  EXPECT_EQ(platform::LookAtPath(Path("link").c_str()), platform::PathKind::kLink);
+  platform::OverwriteTarget target{};
+  ASSERT_EQ(platform::OpenForOverwrite(Path("link").c_str(), kNoIdentity, &target),
+            platform::OverwriteOpen::kOpened);
+  EXPECT_TRUE(platform::WriteAt(target.file, 0, "new", 3));
+  EXPECT_TRUE(platform::CloseFile(target.file));
+  EXPECT_EQ(Read("target"), "outside");
+  EXPECT_EQ(platform::LookAtPath(Path("link").c_str()), platform::PathKind::kRegular);
+  EXPECT_EQ(Read("link"), "new");
+}
+
+TEST_F(PlatformTest, ATemporaryFileReplacesTheTargetOnlyWhenCommitted) {
+  Write("out", "old");
+  platform::FileHandle file = platform::kNoFile;
+  ASSERT_EQ(platform::CreateTemporaryFile(Path("out.tmp").c_str(), &file),
+            platform::TemporaryCreate::kCreated);
+  EXPECT_TRUE(platform::WriteAt(file, 0, "new", 3));
+  EXPECT_TRUE(platform::CloseFile(file));
+  EXPECT_EQ(Read("out"), "old");
+  ASSERT_TRUE(platform::CommitTemporaryFile(Path("out").c_str()));
+  EXPECT_EQ(Read("out"), "new");
+  EXPECT_FALSE(fs::exists(Path("out.tmp")));
+
+  // An existing name is never taken; a discarded file is gone.
+  EXPECT_EQ(platform::CreateTemporaryFile(Path("out").c_str(), &file),
+            platform::TemporaryCreate::kExists);
+  ASSERT_EQ(platform::CreateTemporaryFile(Path("other.tmp").c_str(), &file),
+            platform::TemporaryCreate::kCreated);
+  EXPECT_TRUE(platform::CloseFile(file));
+  platform::DiscardTemporaryFile();
+  EXPECT_FALSE(fs::exists(Path("other.tmp")));
+  EXPECT_EQ(Read("out"), "new");
+}
+
+}  // namespace
