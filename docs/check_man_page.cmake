@@ -118,10 +118,15 @@ else()
   string(SUBSTRING "${source}" ${start} -1 failure_list)
   string(FIND "${failure_list}" "\n.SH " end)
   string(SUBSTRING "${failure_list}" 0 ${end} failure_list)
+  # A message may hold a semicolon, which would split the list of tags:
+  # carry it as a byte that no page holds.
+  string(ASCII 1 semicolon)
+  string(REPLACE ";" "${semicolon}" failure_list "${failure_list}")
   string(REGEX MATCHALL "\n\\.TP\n\\.BI? [^\n]+" tags "${failure_list}")
   set(checked 0)
   foreach(tag IN LISTS tags)
     # .B text  or  .BI "text \(aq" placeholder \(aq
+    string(REPLACE "${semicolon}" ";" tag "${tag}")
     string(REGEX REPLACE "^\n\\.TP\n\\.BI? " "" message "${tag}")
     if(message MATCHES "^\"([^\"]*)\"")
       set(message "${CMAKE_MATCH_1}")
