@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/work_buffers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -101,6 +102,11 @@ char* StripToBaseName(char* path, char separator) {
 
 char* StripToBaseName(char* path) {
   return StripToBaseName(path, platform::kPathSeparator, PathLeadBytes());
+}
+
+const char* DisplayName(char* buffer, const char* path) {
+  CopyText(buffer, path);
+  return StripToBaseName(buffer);
 }
 
 std::size_t DirectoryPartLength(const char* path, char separator, LeadByteTest lead) {

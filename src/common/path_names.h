@@ -47,6 +47,11 @@ char* StripToBaseName(char* path, char separator, LeadByteTest lead);
 char* StripToBaseName(char* path, char separator);  // the fixed ranges
 char* StripToBaseName(char* path);  // the platform's separator and lead bytes
 
+// The name a message shows for `path`: its last component, copied into the
+// work buffer `buffer` (left empty when the path does not fit one), which it
+// returns. `buffer` may be `path` itself.
+const char* DisplayName(char* buffer, const char* path);
+
 // Length of the directory part: the path without its last component, the
 // separator kept; 0 when the path has no separator.
 std::size_t DirectoryPartLength(const char* path, char separator, LeadByteTest lead);

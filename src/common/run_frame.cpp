@@ -31,17 +31,12 @@ void WriteText(const RunFrame& frame, const char* text, std::size_t size) {
   std::fflush(frame.console);
 }
 
-}  // namespace
-
-void Say(const RunFrame& frame, const char* format, ...) {
-  std::va_list arguments;
-  va_start(arguments, format);
+void SayList(const RunFrame& frame, const char* format, std::va_list arguments) {
   std::va_list again;
   va_copy(again, arguments);
   // Most messages fit; one with several long paths takes a larger buffer.
   char text[1024];
   const int length = std::vsnprintf(text, sizeof text, format, arguments);
-  va_end(arguments);
   if (length >= 0 && static_cast<std::size_t>(length) < sizeof text) {
     WriteText(frame, text, static_cast<std::size_t>(length));
   } else if (length >= 0) {
@@ -50,6 +45,15 @@ void Say(const RunFrame& frame, const char* format, ...) {
     WriteText(frame, larger.data(), static_cast<std::size_t>(length));
   }
   va_end(again);
+}
+
+}  // namespace
+
+void Say(const RunFrame& frame, const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  SayList(frame, format, arguments);
+  va_end(arguments);
 }
 
 void SayLines(const RunFrame& frame, const FormattedLine* lines, std::size_t count) {
@@ -105,10 +109,7 @@ void AllocateRunBuffers(RunFrame& frame) {
 }
 
 void FailOutOfMemory(RunFrame& frame) {
-  const FrameProfile& profile = *frame.profile;
-  Say(frame, profile.error_header_format, profile.error_header);
-  Say(frame, profile.out_of_memory_format, kNotEnoughMemory);
-  FailRun(frame, profile.abort_notice_on_out_of_memory ? AbortNotice::kPrint : AbortNotice::kOmit);
+  FailWithError(frame, frame.profile->out_of_memory_format, kNotEnoughMemory);
 }
 
 void ReleaseRunBuffers(RunFrame& frame) {
@@ -152,6 +153,20 @@ void FailRun(RunFrame& frame, AbortNotice notice) {
   if (notice == AbortNotice::kPrint) Say(frame, kAbortNoticeFormat, kAbortNotice);
   ReleaseRunBuffers(frame);
   AbortRun(frame);
+}
+
+void SayErrorHeader(const RunFrame& frame) {
+  Say(frame, frame.profile->error_header_format, frame.profile->error_header);
+}
+
+void FailWithError(RunFrame& frame, const char* detail_format, ...) {
+  SayErrorHeader(frame);
+  std::va_list arguments;
+  va_start(arguments, detail_format);
+  SayList(frame, detail_format, arguments);
+  va_end(arguments);
+  const bool notice = frame.profile->abort_notice_after_error;
+  FailRun(frame, notice ? AbortNotice::kPrint : AbortNotice::kOmit);
 }
 
 void AbortRun(RunFrame& frame) {

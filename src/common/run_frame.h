@@ -14,9 +14,9 @@ struct FrameProfile {
   const char* tool_text;
   int buffer_count;
   const char* error_header;
-  const char* error_header_format;  // of the out-of-memory ending
+  const char* error_header_format;  // of the endings with one detail line
   const char* out_of_memory_format;
-  bool abort_notice_on_out_of_memory;
+  bool abort_notice_after_error;  // after the detail line of such an ending
   const char* overwrite_question;
   const char* acceptance_format;
   const char* acceptance_line;
@@ -74,7 +74,7 @@ void PrintBanner(const RunFrame& frame);
 // it takes the out-of-memory ending and does not return.
 void AllocateRunBuffers(RunFrame& frame);
 void ReleaseRunBuffers(RunFrame& frame);
-// The out-of-memory ending: the profile's lines, the buffers released, AbortRun.
+// The out-of-memory ending: FailWithError with the profile's line.
 [[noreturn]] void FailOutOfMemory(RunFrame& frame);
 // Work buffer k (1-based), as the program Parts number them.
 inline char* WorkBuffer(RunFrame& frame, int k) { return frame.buffers.slot[k - 1]; }
@@ -87,6 +87,14 @@ enum class AbortNotice { kOmit, kPrint };
 // The failure path's close: the abort notice where due, the buffers
 // released, then AbortRun.
 [[noreturn]] void FailRun(RunFrame& frame, AbortNotice notice);
+
+// The error header as the profile lays it out.
+void SayErrorHeader(const RunFrame& frame);
+// The usual failure ending: the error header, one detail message (a
+// printf-style format and its values), then FailRun with the abort notice
+// where the profile prints one after an error.
+[[noreturn]] void FailWithError(RunFrame& frame, const char* detail_format, ...)
+    TRENZIK_PRINTF_FORMAT(2, 3);
 
 // The failure ending: closing prompt, one key, exit status 1.
 [[noreturn]] void AbortRun(RunFrame& frame);

@@ -34,9 +34,9 @@ inline constexpr FormattedLine kJoinerUsage[] = {
 };
 
 inline constexpr char kErrorHeader[] = "ERROR : ";
-// The header alone on its line, followed by an empty line or not.
+// The header alone on its line. Most endings take the profile's layout,
+// which adds an empty line; these two do not.
 inline constexpr char kErrorHeaderFormat[] = "\n %s\n";
-inline constexpr char kErrorHeaderSpacedFormat[] = "\n %s\n\n";
 
 inline constexpr char kNotFoundFormat[] = "\n\x81\x40%s \n\n";
 

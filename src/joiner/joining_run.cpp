@@ -7,10 +7,10 @@
 #include "common/path_names.h"
 #include "common/segment_format.h"
 #include "common/stored_names.h"
+#include "joiner/joiner_failures.h"
 #include "joiner/joiner_texts.h"
 
 using namespace joiner_texts;
-
 
 namespace {
 
@@ -19,6 +19,7 @@ struct JoinRun {
   const JoinerSet& set;
   char* output_path;
   char* temporary_path;
+  char* display_name;
   platform::FileHandle output;  // the temporary file until it is renamed
   bool old_output_exists;
   std::uint64_t written;
@@ -43,23 +44,18 @@ std::uint64_t ReadStoredName(JoinRun& run, platform::FileHandle first_segment) {
   SegmentHeader header{};
   if (size < 0 || DecodeSegmentHeader(bytes, static_cast<std::size_t>(size), &header) !=
                       HeaderCheck::kValid) {
-    Say(run.frame, kErrorHeaderFormat, kErrorHeader);
-    Say(run.frame, kNotFirstSegmentFormat, kNotSegmented, kOr, kNotFirst);
-    Say(run.frame, kFirstExtensionFormat, kFirstExtension);
-    FailRun(run.frame, AbortNotice::kPrint);
+    FailNotFirstSegment(run.frame);
   }
   run.segment_count = header.segment_count;
   // An empty name leaves the bare folder as output path, which the create
   // step refuses; any other name must be plain.
   if (header.name_length > 0 && !IsPlainName(header.name, header.name_length)) {
-    char shown[EscapedNameSize(kMaxStoredNameLength)];
-    EscapeName(header.name, header.name_length, shown, sizeof shown);
-    FailWithName(run.frame, kNameNotPlain, shown);
+    FailNameNotPlain(run.frame, header.name, header.name_length);
   }
   char* scratch = WorkBuffer(run.frame, kScratchBuffer);
   CopyText(scratch, header.name);
   if (!CopyText(run.output_path, run.set.directory_part) || !AppendText(run.output_path, scratch)) {
-    FailWithDetail(run.frame, kPathTooLong);
+    FailPathTooLong(run.frame);
   }
   return HeaderLength(header.name_length);
 }
@@ -71,20 +67,12 @@ void RefuseOutputInSet(JoinRun& run) {
   platform::CloseFile(probe);
   char* segment_path = WorkBuffer(run.frame, kSegmentPathBuffer);
   for (std::int32_t k = 1;; ++k) {
-    if (!ComposeSegmentPath(segment_path, run.set.set_base_path, k)) {
-      FailWithDetail(run.frame, kPathTooLong);
-    }
+    if (!ComposeSegmentPath(segment_path, run.set.set_base_path, k)) FailPathTooLong(run.frame);
     if (platform::SameFile(run.output_path, segment_path)) {
-      FailWithName(run.frame, kOutputIsSegment, run.output_path);
+      FailOutputIsSegment(run.frame, run.output_path);
     }
     if (k >= run.segment_count) break;
   }
-}
-
-[[noreturn]] void FailCannotCreate(RunFrame& frame) {
-  Say(frame, kErrorHeaderSpacedFormat, kErrorHeader);
-  Say(frame, kCannotCreateFormat, kCannotCreateFile);
-  FailRun(frame, AbortNotice::kPrint);
 }
 
 // Only a regular file (or a link, which the rename replaces) is replaced.
@@ -92,12 +80,12 @@ void RefuseOutputInSet(JoinRun& run) {
 // before the question.
 void RefuseSpecialOutput(JoinRun& run) {
   const char* stored_name = run.output_path + std::strlen(run.set.directory_part);
-  if (*stored_name == '\0') FailCannotCreate(run.frame);
+  if (*stored_name == '\0') FailCannotCreateOutput(run.frame);
   switch (platform::LookAtPath(run.output_path)) {
     case platform::PathKind::kFolder:
-      FailCannotCreate(run.frame);
+      FailCannotCreateOutput(run.frame);
     case platform::PathKind::kOther:
-      FailWithName(run.frame, kOutputNotRegular, run.output_path);
+      FailOutputNotRegular(run.frame, run.output_path);
     case platform::PathKind::kAbsent:
       run.old_output_exists = false;
       return;
@@ -137,50 +125,38 @@ bool ComposeTemporaryPath(JoinRun& run, std::int32_t attempt) {
 void CreateOutput(JoinRun& run) {
   constexpr std::int32_t kAttempts = 100;
   for (std::int32_t attempt = 0; attempt < kAttempts; ++attempt) {
-    if (!ComposeTemporaryPath(run, attempt)) FailWithDetail(run.frame, kPathTooLong);
+    if (!ComposeTemporaryPath(run, attempt)) FailPathTooLong(run.frame);
     switch (platform::CreateTemporaryFile(run.temporary_path, &run.output)) {
       case platform::TemporaryCreate::kCreated:
         return;
       case platform::TemporaryCreate::kExists:
         continue;
       case platform::TemporaryCreate::kFailed:
-        FailCannotCreate(run.frame);
+        FailCannotCreateOutput(run.frame);
     }
   }
-  FailCannotCreate(run.frame);
+  FailCannotCreateOutput(run.frame);
 }
 
 // Every failure once the temporary file exists: it goes, the old output
 // stays.
 void DiscardOutput(JoinRun& run) {
-  platform::CloseFile(run.output);
+  if (platform::IsOpen(run.output)) platform::CloseFile(run.output);
   platform::DiscardTemporaryFile();
 }
 
-[[noreturn]] void FailCopy(JoinRun& run, const char* detail, const char* name) {
-  DiscardOutput(run);
-  FailWithName(run.frame, detail, name);
-}
-
+// Writing or closing the output failed.
 [[noreturn]] void FailWrite(JoinRun& run) {
   // Asked first: closing and removing may change the system's error.
   const bool no_room = platform::LastFailureWasNoRoom();
-  FailCopy(run, no_room && run.old_output_exists ? kNoRoomForBoth : kCannotWriteOutput,
-           run.output_path);
+  DiscardOutput(run);
+  if (no_room && run.old_output_exists) FailNoRoomBesideOld(run.frame, run.output_path);
+  FailCannotWriteOutput(run.frame, run.output_path);
 }
 
 const char* ShowBinding(JoinRun& run, const char* segment_path) {
-  char* display_name = WorkBuffer(run.frame, kScratchBuffer);
-  CopyText(display_name, segment_path);
-  StripToBaseName(display_name);
+  const char* display_name = DisplayName(run.display_name, segment_path);
   Say(run.frame, kBindingFormat, kBinding, display_name);
-  return display_name;
-}
-
-const char* DisplayName(JoinRun& run, const char* segment_path) {
-  char* display_name = WorkBuffer(run.frame, kScratchBuffer);
-  CopyText(display_name, segment_path);
-  StripToBaseName(display_name);
   return display_name;
 }
 
@@ -191,10 +167,14 @@ void BindSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t offse
   platform::CopyOutcome outcome =
       platform::CopyRange(segment, offset, run.output, run.written, count, buffer);
   if (outcome.failure == platform::CopyFailure::kRead) {
-    FailCopy(run, kCannotReadSegment, display_name);
+    DiscardOutput(run);
+    FailCannotReadSegment(run.frame, display_name);
   }
   if (outcome.failure == platform::CopyFailure::kWrite) FailWrite(run);
-  if (outcome.copied < count) FailCopy(run, kSegmentChanged, display_name);
+  if (outcome.copied < count) {
+    DiscardOutput(run);
+    FailSegmentChanged(run.frame, display_name);
+  }
   run.written += count;
   platform::CloseFile(segment);
   Say(run.frame, kDoneFormat, kDone);
@@ -206,19 +186,21 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
   for (std::int32_t i = 2; i <= run.segment_count; ++i) {
     if (!ComposeSegmentPath(segment_path, run.set.set_base_path, i)) {
       DiscardOutput(run);
-      FailWithDetail(run.frame, kPathTooLong);
+      FailPathTooLong(run.frame);
     }
     platform::FileFacts facts{};
     platform::FileHandle segment = platform::OpenForReading(segment_path, &facts);
     // It was there for the check; binding on without it would leave a
     // short file reported as a whole one.
     if (!platform::IsOpen(segment)) {
-      FailCopy(run, kCannotOpenSegment, DisplayName(run, segment_path));
+      DiscardOutput(run);
+      FailCannotOpenSegment(run.frame, DisplayName(run.display_name, segment_path));
     }
     const std::uint64_t expected =
         i < run.segment_count ? run.set.first_size : run.set.last_size;
     if (facts.kind != platform::FileKind::kRegular || facts.size != expected) {
-      FailCopy(run, kSegmentChanged, DisplayName(run, segment_path));
+      DiscardOutput(run);
+      FailSegmentChanged(run.frame, DisplayName(run.display_name, segment_path));
     }
     BindSegment(run, segment, 0, expected, ShowBinding(run, segment_path), buffer);
     if (i == run.segment_count) break;
@@ -226,26 +208,20 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
 }
 
 void FinishOutput(JoinRun& run) {
-  if (!platform::CloseFile(run.output)) {
-    const bool no_room = platform::LastFailureWasNoRoom();
-    platform::DiscardTemporaryFile();
-    FailWithName(run.frame, no_room && run.old_output_exists ? kNoRoomForBoth : kCannotWriteOutput,
-                 run.output_path);
-  }
+  const bool closed = platform::CloseFile(run.output);
+  run.output = platform::kNoFile;  // gone, also when closing it failed
+  if (!closed) FailWrite(run);
   if (!platform::CommitTemporaryFile(run.output_path)) {
-    platform::DiscardTemporaryFile();
-    FailWithName(run.frame, kCannotWriteOutput, run.output_path);
+    DiscardOutput(run);
+    FailCannotWriteOutput(run.frame, run.output_path);
   }
 }
 
 void PrintSummary(JoinRun& run) {
   RunFrame& frame = run.frame;
-  char* name = WorkBuffer(frame, kScratchBuffer);
-  CopyText(name, run.output_path);
-  StripToBaseName(name);
   Say(frame, kSuccessFormat, kSuccess);
   Say(frame, kResultFormat, kResult);
-  Say(frame, kNameOfFileFormat, kNameOfFile, name);
+  Say(frame, kNameOfFileFormat, kNameOfFile, DisplayName(run.display_name, run.output_path));
   Say(frame, kFolderHeadingFormat, kFolderHeading);
   Say(frame, kFolderFormat, run.set.directory_part);
   Say(frame, kTotalFormat, kTotal, run.bound);
@@ -254,15 +230,23 @@ void PrintSummary(JoinRun& run) {
 }  // namespace
 
 void JoinSegments(RunFrame& frame, const JoinerSet& set) {
-  JoinRun run{frame, set, WorkBuffer(frame, kOutputPathBuffer), WorkBuffer(frame, kFoundNameBuffer),
-              platform::kNoFile, false, 0, 0, 0};
+  JoinRun run{frame,
+              set,
+              WorkBuffer(frame, kOutputPathBuffer),
+              WorkBuffer(frame, kFoundNameBuffer),
+              WorkBuffer(frame, kScratchBuffer),
+              platform::kNoFile,
+              false,
+              0,
+              0,
+              0};
   FirstSegment first = OpenFirstSegment(frame, set);
   const std::uint64_t header_length = ReadStoredName(run, first.file);
   char* first_path = WorkBuffer(frame, kSegmentPathBuffer);
   ComposeSegmentPath(first_path, set.set_base_path, 1);
   // Segment 1 must still be the one the check measured.
   if (first.size != set.first_size || run.segment_count != set.segment_count) {
-    FailWithName(frame, kSegmentChanged, DisplayName(run, first_path));
+    FailSegmentChanged(frame, DisplayName(run.display_name, first_path));
   }
   RefuseSpecialOutput(run);
   RefuseOutputInSet(run);

@@ -6,46 +6,30 @@
 #include "common/frame_texts.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
+#include "joiner/joiner_failures.h"
 #include "joiner/joiner_texts.h"
 
-using namespace joiner_texts;
-
-void FailWithDetail(RunFrame& frame, const char* detail) {
-  Say(frame, kErrorHeaderSpacedFormat, kErrorHeader);
-  Say(frame, kDetailFormat, detail);
-  FailRun(frame, AbortNotice::kPrint);
-}
-
-void FailWithName(RunFrame& frame, const char* detail, const char* name) {
-  Say(frame, kErrorHeaderSpacedFormat, kErrorHeader);
-  Say(frame, kDetailWithNameFormat, detail, name);
-  FailRun(frame, AbortNotice::kPrint);
-}
+static_assert(kScratchBuffer == kJoinerProfile.buffer_count,
+              "the profile allocates every work buffer of the joiner");
 
 void RequireSegmentArgument(RunFrame& frame, int argc) {
-  if (argc >= 2) return;
-  SayLines(frame, kJoinerUsage);
-  FailRun(frame, AbortNotice::kPrint);
+  if (argc < 2) FailNoFileArgument(frame);
 }
 
 void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set) {
   char* found_name = WorkBuffer(frame, kFoundNameBuffer);
   char* directory_part = WorkBuffer(frame, kDirectoryPartBuffer);
   char* set_base_path = WorkBuffer(frame, kSetBasePathBuffer);
-  if (std::strlen(file_argument) >= kWorkBufferSize) FailWithDetail(frame, kPathTooLong);
+  if (std::strlen(file_argument) >= kWorkBufferSize) FailPathTooLong(frame);
   platform::EntryLookup lookup =
       platform::FindDirectoryEntry(file_argument, found_name, kWorkBufferSize);
-  if (!lookup.found) {
-    Say(frame, kErrorHeaderFormat, kErrorHeader);
-    Say(frame, kNotFoundFormat, kFileNotFound);
-    FailRun(frame, AbortNotice::kPrint);
-  }
+  if (!lookup.found) FailSegmentNotFound(frame);
   if (lookup.release_failed) Say(frame, kUnableToCloseFormat, kUnableToCloseHandle);
 
   CopyPrefix(directory_part, file_argument, DirectoryPartLength(file_argument));
   // The found name less its last byte, whatever it is: abc.zip.1 gives abc.zip.
   if (!CopyText(set_base_path, directory_part) || !AppendText(set_base_path, found_name)) {
-    FailWithDetail(frame, kPathTooLong);
+    FailPathTooLong(frame);
   }
   const std::size_t length = std::strlen(set_base_path);
   if (length > 0) set_base_path[length - 1] = '\0';
@@ -53,19 +37,11 @@ void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set) {
   set->set_base_path = set_base_path;
 }
 
-
 namespace {
-
-[[noreturn]] void FailNotFirstSegment(RunFrame& frame) {
-  Say(frame, kErrorHeaderFormat, kErrorHeader);
-  Say(frame, kNotFirstSegmentFormat, kNotSegmented, kOr, kNotFirst);
-  Say(frame, kFirstExtensionFormat, kFirstExtension);
-  FailRun(frame, AbortNotice::kPrint);
-}
 
 char* ComposeMemberPath(RunFrame& frame, const JoinerSet& set, std::int32_t k) {
   char* segment_path = WorkBuffer(frame, kSegmentPathBuffer);
-  if (!ComposeSegmentPath(segment_path, set.set_base_path, k)) FailWithDetail(frame, kPathTooLong);
+  if (!ComposeSegmentPath(segment_path, set.set_base_path, k)) FailPathTooLong(frame);
   return segment_path;
 }
 
@@ -109,11 +85,8 @@ bool SizeFits(std::uint64_t size, std::int32_t k, std::int32_t count, std::uint6
   return k < count ? size == first_size : size < first_size;
 }
 
-void ListMember(RunFrame& frame, const char* segment_path, const char* text) {
-  char* display_name = WorkBuffer(frame, kScratchBuffer);
-  CopyText(display_name, segment_path);
-  StripToBaseName(display_name);
-  Say(frame, kMissingMemberFormat, kErrorHeader, text, display_name);
+const char* MemberName(RunFrame& frame, const char* segment_path) {
+  return DisplayName(WorkBuffer(frame, kScratchBuffer), segment_path);
 }
 
 }  // namespace
@@ -134,7 +107,7 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
     char* segment_path = ComposeMemberPath(frame, set, k);
     std::uint64_t size = 0;
     if (!MemberSize(segment_path, &size)) {
-      ListMember(frame, segment_path, kFileNotFound);
+      ListMissingMember(frame, MemberName(frame, segment_path));
       missing = true;
     } else if (!SizeFits(size, k, first.segment_count, first.size)) {
       misfits.push_back(k);
@@ -144,13 +117,11 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
       break;
     }
   }
-  if (missing) {
-    Say(frame, kMissingSummaryFormat, kMissingSummary);
-    FailRun(frame, AbortNotice::kPrint);
-  }
+  if (missing) FailMissingMembers(frame);
   if (!misfits.empty()) {
-    for (std::int32_t k : misfits) ListMember(frame, ComposeMemberPath(frame, set, k), kMisfitMember);
-    Say(frame, kMissingSummaryFormat, kMisfitSummary);
-    FailRun(frame, AbortNotice::kPrint);
+    for (std::int32_t k : misfits) {
+      ListMisfitMember(frame, MemberName(frame, ComposeMemberPath(frame, set, k)));
+    }
+    FailMisfitMembers(frame);
   }
 }

@@ -42,7 +42,3 @@ enum JoinerBuffer {
   kDirectoryPartBuffer,
   kScratchBuffer,  // the stored name while the output path is composed, then display names
 };
-
-// The failure ending of the joiner for a failure with one detail line.
-[[noreturn]] void FailWithDetail(RunFrame& frame, const char* detail);
-[[noreturn]] void FailWithName(RunFrame& frame, const char* detail, const char* name);

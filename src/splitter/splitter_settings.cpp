@@ -6,10 +6,13 @@
 #include "common/path_names.h"
 #include "common/segment_format.h"
 #include "common/stored_names.h"
+#include "splitter/splitter_failures.h"
 #include "splitter/splitter_texts.h"
 
 using namespace splitter_texts;
 
+static_assert(kDisplayNameBuffer == kSplitterProfile.buffer_count,
+              "the profile allocates every work buffer of the splitter");
 
 namespace {
 
@@ -180,59 +183,27 @@ void ReadConfigurationFile(RunFrame& frame, platform::FileHandle file, bool comm
       }
     }
     if (parsed.grammar_error) {
-      Say(frame, kConfigErrorFormat, kErrorHeader, kConfigError);
       platform::CloseFile(file);
-      FailRun(frame, AbortNotice::kPrint);
+      FailConfigurationGrammar(frame);
     }
   }
 }
 
-namespace {
-
-// Work buffers of the splitter, in the order of allocation.
-enum SplitterBuffer {
-  kInputPathBuffer = 1,
-  kStoredNameBuffer,
-  kProgramDirectoryBuffer,
-  kConfigPathBuffer,
-};
-
-[[noreturn]] void RefuseTooLong(RunFrame& frame) {
-  Say(frame, kErrorHeaderFormat, kErrorHeader);
-  Say(frame, kDetailFormat, kPathTooLong);
-  FailRun(frame, AbortNotice::kOmit);
-}
-
-}  // namespace
-
 void RequireFileArgument(RunFrame& frame, int argc) {
-  if (argc >= 2) return;
-  SayLines(frame, kSplitterUsage);
-  FailRun(frame, AbortNotice::kPrint);
+  if (argc < 2) FailNoFileArgument(frame);
 }
 
 void LookUpInput(RunFrame& frame, const char* file_argument, SplitterSettings* settings) {
   char* stored_name = WorkBuffer(frame, kStoredNameBuffer);
   char* input_path = WorkBuffer(frame, kInputPathBuffer);
-  if (std::strlen(file_argument) >= kWorkBufferSize) RefuseTooLong(frame);
+  if (std::strlen(file_argument) >= kWorkBufferSize) FailPathTooLong(frame);
   platform::EntryLookup lookup =
       platform::FindDirectoryEntry(file_argument, stored_name, kWorkBufferSize);
-  if (!lookup.found) {
-    Say(frame, kErrorHeaderFormat, kErrorHeader);
-    Say(frame, kFileNotFoundFormat, kFileNotFound);
-    Say(frame, kCheckFilenameFormat, kCheckFilename);
-    FailRun(frame, AbortNotice::kOmit);
-  }
+  if (!lookup.found) FailInputNotFound(frame);
   if (lookup.release_failed) Say(frame, kUnableToCloseFormat, kUnableToCloseHandle);
   // The found name becomes the set's names and goes into the header; a
   // control byte in it would reach every terminal that shows them.
-  if (HoldsControlByte(stored_name)) {
-    char shown[EscapedNameSize(kWorkBufferSize)];
-    EscapeName(stored_name, std::strlen(stored_name), shown, sizeof shown);
-    Say(frame, kErrorHeaderFormat, kErrorHeader);
-    Say(frame, kDetailWithPathFormat, kNameHoldsControlByte, shown);
-    FailRun(frame, AbortNotice::kOmit);
-  }
+  if (HoldsControlByte(stored_name)) FailNameHoldsControlByte(frame, stored_name);
   CopyText(input_path, file_argument);
   settings->input_path = input_path;
   settings->stored_name = stored_name;
@@ -255,7 +226,7 @@ bool SegmentSizeFromCommandLine(RunFrame& frame, int argc, char** argv,
 void FindProgramDirectory(RunFrame& frame, const char* program_path, SplitterSettings* settings) {
   char* directory = WorkBuffer(frame, kProgramDirectoryBuffer);
   if (!CopyPrefix(directory, program_path, DirectoryPartLength(program_path))) {
-    RefuseTooLong(frame);
+    FailPathTooLong(frame);
   }
   settings->program_directory = directory;
 }
@@ -266,7 +237,7 @@ void ApplyConfigurationFile(RunFrame& frame, bool command_line_size_set,
   const char separator[] = {platform::kPathSeparator, '\0'};
   if (!CopyText(config_path, settings->program_directory) || !AppendText(config_path, separator) ||
       !AppendText(config_path, kConfigurationFileName)) {
-    RefuseTooLong(frame);
+    FailPathTooLong(frame);
   }
   // Only a regular file is read: a FIFO or a device there would never end
   // (or never begin), so it counts as a file that cannot be opened.

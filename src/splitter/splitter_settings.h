@@ -55,6 +55,18 @@ std::size_t ReadConfigurationPiece(ConfigReader& reader, char* line);
 void ReadConfigurationFile(RunFrame& frame, platform::FileHandle file, bool command_line_size_set,
                            std::int32_t* segment_size);
 
+// The splitter's work buffers, in the order of allocation: the start fills
+// the first four, the splitting run the rest.
+enum SplitterBuffer {
+  kInputPathBuffer = 1,
+  kStoredNameBuffer,
+  kProgramDirectoryBuffer,
+  kConfigPathBuffer,
+  kSetBasePathBuffer,
+  kSegmentPathBuffer,
+  kDisplayNameBuffer,
+};
+
 // What the splitting run takes over from the start.
 struct SplitterSettings {
   const char* input_path;

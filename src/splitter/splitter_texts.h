@@ -38,8 +38,8 @@ inline constexpr FormattedLine kSplitterUsage[] = {
     {"%s\n", "  "},
 };
 
-// Errors: the header on a line of its own, then the detail.
-inline constexpr char kErrorHeaderFormat[] = "\n%s\n";
+// Errors: the profile's header on a line of its own, then the detail.
+// The configuration error prints the header within its line.
 inline constexpr char kErrorHeader[] = "ERROR:";
 inline constexpr char kFileNotFoundFormat[] = "  %s \n";
 inline constexpr char kCheckFilenameFormat[] = "  %s\n";

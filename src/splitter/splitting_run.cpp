@@ -6,19 +6,12 @@
 #include "common/frame_texts.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
+#include "splitter/splitter_failures.h"
 #include "splitter/splitter_texts.h"
 
 using namespace splitter_texts;
 
-
 namespace {
-
-// Work buffers 5 .. 7 of the splitter; 1 .. 4 belong to the start.
-enum SplitBuffer {
-  kSetBasePathBuffer = 5,
-  kSegmentPathBuffer,
-  kDisplayNameBuffer,
-};
 
 struct SplitRun {
   RunFrame& frame;
@@ -35,25 +28,13 @@ struct SplitRun {
   std::int32_t segment_count;
 };
 
-[[noreturn]] void FailWithDetail(RunFrame& frame, const char* detail) {
-  Say(frame, kErrorHeaderFormat, kErrorHeader);
-  Say(frame, kDetailFormat, detail);
-  FailRun(frame, AbortNotice::kOmit);
-}
-
-[[noreturn]] void FailWithPath(RunFrame& frame, const char* detail, const char* path) {
-  Say(frame, kErrorHeaderFormat, kErrorHeader);
-  Say(frame, kDetailWithPathFormat, detail, path);
-  FailRun(frame, AbortNotice::kOmit);
-}
-
 void ComposeSetNames(SplitRun& run) {
   const char* stored_name = run.settings.stored_name;
-  if (std::strlen(stored_name) > kMaxStoredNameLength) FailWithDetail(run.frame, kNameTooLong);
+  if (std::strlen(stored_name) > kMaxStoredNameLength) FailNameTooLong(run.frame);
   if (!CopyText(run.set_base_path, run.settings.program_directory) ||
       !AppendText(run.set_base_path, stored_name) || !AppendText(run.set_base_path, ".") ||
       !ComposeSegmentPath(run.segment_path, run.set_base_path, run.segment_count)) {
-    FailWithDetail(run.frame, kPathTooLong);
+    FailPathTooLong(run.frame);
   }
 }
 
@@ -63,15 +44,10 @@ void ComposeSetNames(SplitRun& run) {
 platform::FileHandle OpenInput(RunFrame& frame, const char* input_path,
                                platform::FileFacts* facts) {
   platform::FileHandle input = platform::OpenForReading(input_path, facts);
-  if (!platform::IsOpen(input)) {
-    Say(frame, kErrorHeaderFormat, kErrorHeader);
-    Say(frame, kFileNotFoundFormat, kFileNotFound);
-    Say(frame, kCheckFilenameFormat, kCheckFilename);
-    FailRun(frame, AbortNotice::kOmit);
-  }
+  if (!platform::IsOpen(input)) FailInputNotFound(frame);
   if (facts->kind == platform::FileKind::kOther) {
     platform::CloseFile(input);
-    FailWithPath(frame, kInputNotRegular, input_path);
+    FailInputNotRegular(frame, input_path);
   }
   return input;
 }
@@ -86,16 +62,15 @@ void MeasureInput(SplitRun& run) {
 }
 
 void RefuseSmallInput(const SplitRun& run) {
-  if (run.input_size > static_cast<std::uint64_t>(run.settings.segment_size)) return;
-  Say(run.frame, kTooSmallFormat, kTooSmall);
-  Say(run.frame, kNotSegmentedFormat, kNotSegmented);
-  FailRun(run.frame, AbortNotice::kOmit);
+  if (run.input_size <= static_cast<std::uint64_t>(run.settings.segment_size)) {
+    FailFitsOneSegment(run.frame);
+  }
 }
 
 void CountSegments(SplitRun& run) {
   if (!SegmentCountFor(run.input_size, std::strlen(run.settings.stored_name),
                        run.settings.segment_size, &run.segment_count)) {
-    FailWithDetail(run.frame, kTooManySegments);
+    FailTooManySegments(run.frame);
   }
 }
 
@@ -109,45 +84,41 @@ void ReopenInput(SplitRun& run) {
 // question: no answer could make it a segment.
 void RefuseSpecialFirstSegment(SplitRun& run) {
   if (platform::LookAtPath(run.segment_path) == platform::PathKind::kOther) {
-    FailWithPath(run.frame, kSegmentNotRegular, run.segment_path);
+    FailSegmentNotRegular(run.frame, run.segment_path);
   }
 }
 
 void ShowWritingTo(SplitRun& run) {
-  CopyText(run.display_name, run.segment_path);
-  StripToBaseName(run.display_name);
-  Say(run.frame, kWritingToFormat, kWritingTo, run.display_name);
+  Say(run.frame, kWritingToFormat, kWritingTo, DisplayName(run.display_name, run.segment_path));
 }
 
-// An existing segment is written over in place; the input itself, reached
+// An existing segment k is written over in place; the input itself, reached
 // by another name, never is.
-platform::OverwriteTarget OpenSegment(SplitRun& run, const char* cannot_create_format) {
+platform::OverwriteTarget OpenSegment(SplitRun& run, std::int32_t k) {
   platform::OverwriteTarget target{platform::kNoFile, 0};
   switch (platform::OpenForOverwrite(run.segment_path, run.input_identity, &target)) {
     case platform::OverwriteOpen::kOpened:
       return target;
     case platform::OverwriteOpen::kIsGuarded:
-      FailWithPath(run.frame, kSegmentIsInput, run.segment_path);
+      FailSegmentIsInput(run.frame, run.segment_path);
     case platform::OverwriteOpen::kNotRegular:
-      FailWithPath(run.frame, kSegmentNotRegular, run.segment_path);
+      FailSegmentNotRegular(run.frame, run.segment_path);
     case platform::OverwriteOpen::kFailed:
       break;
   }
-  Say(run.frame, kErrorHeaderFormat, kErrorHeader);
-  Say(run.frame, cannot_create_format, kCannotCreateFile);
-  FailRun(run.frame, AbortNotice::kOmit);
+  FailCannotCreateSegment(run.frame, k);
 }
 
 // What is left of an older, longer file beyond the new contents goes.
 void CutToLength(SplitRun& run, const platform::OverwriteTarget& target, std::uint64_t length) {
   if (target.old_size > length && !platform::TruncateFile(target.file, length)) {
-    FailWithPath(run.frame, kCannotWriteSegment, run.segment_path);
+    FailCannotWriteSegment(run.frame, run.segment_path);
   }
 }
 
 void CloseSegment(SplitRun& run) {
   if (!platform::CloseFile(run.segment.file)) {
-    FailWithPath(run.frame, kCannotWriteSegment, run.segment_path);
+    FailCannotWriteSegment(run.frame, run.segment_path);
   }
 }
 
@@ -160,7 +131,7 @@ std::uint64_t WriteHeader(SplitRun& run) {
   std::size_t length = EncodeSegmentHeader(run.segment_count, run.settings.stored_name, header);
   std::memset(header, 0, kSignatureLength);
   if (!platform::WriteAt(run.first.file, 0, header, length)) {
-    FailWithPath(run.frame, kCannotWriteSegment, run.segment_path);
+    FailCannotWriteSegment(run.frame, run.segment_path);
   }
   Say(run.frame, kStepFormat, kDone);
   return length;
@@ -182,12 +153,12 @@ void CopySegments(SplitRun& run, std::uint64_t header_length, platform::CopyBuff
     platform::CopyOutcome outcome =
         platform::CopyRange(run.input, copied, run.segment.file, segment_offset, take, buffer);
     if (outcome.failure == platform::CopyFailure::kRead) {
-      FailWithPath(run.frame, kCannotReadInput, run.settings.input_path);
+      FailCannotReadInput(run.frame, run.settings.input_path);
     }
     if (outcome.failure == platform::CopyFailure::kWrite) {
-      FailWithPath(run.frame, kCannotWriteSegment, run.segment_path);
+      FailCannotWriteSegment(run.frame, run.segment_path);
     }
-    if (outcome.copied < take) FailWithDetail(run.frame, kInputChanged);
+    if (outcome.copied < take) FailInputChanged(run.frame);
     copied += take;
     CutToLength(run, run.segment, segment_offset + take);
     if (k == run.segment_count) break;
@@ -195,9 +166,9 @@ void CopySegments(SplitRun& run, std::uint64_t header_length, platform::CopyBuff
     Say(run.frame, kStepFormat, kDone);
     if (k > 1) CloseSegment(run);
     if (!ComposeSegmentPath(run.segment_path, run.set_base_path, k + 1)) {
-      FailWithDetail(run.frame, kPathTooLong);
+      FailPathTooLong(run.frame);
     }
-    run.segment = OpenSegment(run, kLaterCannotCreateFormat);
+    run.segment = OpenSegment(run, k + 1);
     ShowWritingTo(run);
     segment_offset = 0;
   }
@@ -208,18 +179,18 @@ void CopySegments(SplitRun& run, std::uint64_t header_length, platform::CopyBuff
 // would disagree with the count in the header.
 void RequireInputEnded(SplitRun& run, platform::CopyBuffer buffer) {
   std::int64_t got = platform::ReadAt(run.input, run.input_size, buffer.bytes, 1);
-  if (got < 0) FailWithPath(run.frame, kCannotReadInput, run.settings.input_path);
-  if (got > 0) FailWithDetail(run.frame, kInputChanged);
+  if (got < 0) FailCannotReadInput(run.frame, run.settings.input_path);
+  if (got > 0) FailInputChanged(run.frame);
 }
 
 // Only a whole set gets its signature, and with it a first segment.
 void SignFirstSegment(SplitRun& run) {
   if (!ComposeSegmentPath(run.segment_path, run.set_base_path, 1)) {
-    FailWithDetail(run.frame, kPathTooLong);
+    FailPathTooLong(run.frame);
   }
   if (!platform::WriteAt(run.first.file, 0, kSegmentSignature, kSignatureLength) ||
       !platform::CloseFile(run.first.file)) {
-    FailWithPath(run.frame, kCannotWriteSegment, run.segment_path);
+    FailCannotWriteSegment(run.frame, run.segment_path);
   }
 }
 
@@ -232,9 +203,8 @@ void PrintSummary(SplitRun& run) {
   Say(frame, kFolderHeadingFormat, kFolderHeading);
   Say(frame, kFolderFormat, run.settings.program_directory);
   Say(frame, kTotalFormat, kTotal, run.segment_count);
-  ComposeSegmentPath(run.display_name, run.set_base_path, 1);
-  StripToBaseName(run.display_name);
-  Say(frame, kToBindFormat, kToBind, run.display_name, kToBindTail);
+  ComposeSegmentPath(run.segment_path, run.set_base_path, 1);
+  Say(frame, kToBindFormat, kToBind, DisplayName(run.display_name, run.segment_path), kToBindTail);
 }
 
 }  // namespace
@@ -261,7 +231,7 @@ void SplitInput(RunFrame& frame, const SplitterSettings& settings) {
   ReopenInput(run);
   RefuseSpecialFirstSegment(run);
   PromptOverwrite(frame, run.segment_path);
-  run.first = OpenSegment(run, kFirstCannotCreateFormat);
+  run.first = OpenSegment(run, 1);
   const std::uint64_t header_length = WriteHeader(run);
   CopySegments(run, header_length, buffer);
   RequireInputEnded(run, buffer);

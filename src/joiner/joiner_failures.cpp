@@ -1,0 +1,92 @@
+#include "joiner/joiner_failures.h"
+
+#include "common/frame_texts.h"
+#include "common/segment_format.h"
+#include "common/stored_names.h"
+#include "joiner/joiner_texts.h"
+
+using namespace joiner_texts;
+
+namespace {
+
+void ListMember(const RunFrame& frame, const char* text, const char* display_name) {
+  Say(frame, kMissingMemberFormat, kErrorHeader, text, display_name);
+}
+
+}  // namespace
+
+void FailNoFileArgument(RunFrame& frame) {
+  SayLines(frame, kJoinerUsage);
+  FailRun(frame, AbortNotice::kPrint);
+}
+
+void FailPathTooLong(RunFrame& frame) { FailWithError(frame, kDetailFormat, kPathTooLong); }
+
+void FailSegmentNotFound(RunFrame& frame) {
+  Say(frame, kErrorHeaderFormat, kErrorHeader);
+  Say(frame, kNotFoundFormat, kFileNotFound);
+  FailRun(frame, AbortNotice::kPrint);
+}
+
+void FailNotFirstSegment(RunFrame& frame) {
+  Say(frame, kErrorHeaderFormat, kErrorHeader);
+  Say(frame, kNotFirstSegmentFormat, kNotSegmented, kOr, kNotFirst);
+  Say(frame, kFirstExtensionFormat, kFirstExtension);
+  FailRun(frame, AbortNotice::kPrint);
+}
+
+void ListMissingMember(const RunFrame& frame, const char* display_name) {
+  ListMember(frame, kFileNotFound, display_name);
+}
+
+void ListMisfitMember(const RunFrame& frame, const char* display_name) {
+  ListMember(frame, kMisfitMember, display_name);
+}
+
+void FailMissingMembers(RunFrame& frame) {
+  Say(frame, kMissingSummaryFormat, kMissingSummary);
+  FailRun(frame, AbortNotice::kPrint);
+}
+
+void FailMisfitMembers(RunFrame& frame) {
+  Say(frame, kMissingSummaryFormat, kMisfitSummary);
+  FailRun(frame, AbortNotice::kPrint);
+}
+
+void FailNameNotPlain(RunFrame& frame, const char* name, std::size_t length) {
+  char shown[EscapedNameSize(kMaxStoredNameLength)];
+  EscapeName(name, length, shown, sizeof shown);
+  FailWithError(frame, kDetailWithNameFormat, kNameNotPlain, shown);
+}
+
+void FailOutputIsSegment(RunFrame& frame, const char* output_path) {
+  FailWithError(frame, kDetailWithNameFormat, kOutputIsSegment, output_path);
+}
+
+void FailOutputNotRegular(RunFrame& frame, const char* output_path) {
+  FailWithError(frame, kDetailWithNameFormat, kOutputNotRegular, output_path);
+}
+
+void FailCannotCreateOutput(RunFrame& frame) {
+  FailWithError(frame, kCannotCreateFormat, kCannotCreateFile);
+}
+
+void FailCannotOpenSegment(RunFrame& frame, const char* display_name) {
+  FailWithError(frame, kDetailWithNameFormat, kCannotOpenSegment, display_name);
+}
+
+void FailSegmentChanged(RunFrame& frame, const char* display_name) {
+  FailWithError(frame, kDetailWithNameFormat, kSegmentChanged, display_name);
+}
+
+void FailCannotReadSegment(RunFrame& frame, const char* display_name) {
+  FailWithError(frame, kDetailWithNameFormat, kCannotReadSegment, display_name);
+}
+
+void FailCannotWriteOutput(RunFrame& frame, const char* output_path) {
+  FailWithError(frame, kDetailWithNameFormat, kCannotWriteOutput, output_path);
+}
+
+void FailNoRoomBesideOld(RunFrame& frame, const char* output_path) {
+  FailWithError(frame, kDetailWithNameFormat, kNoRoomForBoth, output_path);
+}
