@@ -123,6 +123,12 @@ bool ComposeTemporaryPath(JoinRun& run, std::int32_t attempt) {
 // The output is written under a new name and renamed over the old one only
 // when it is whole: until then an existing file stays as it was.
 void CreateOutput(JoinRun& run) {
+  // An old file that could not be written in place is not replaced either,
+  // whether or not it could be read (an unreadable one is never asked about).
+  if (platform::LookAtPath(run.output_path) == platform::PathKind::kRegular &&
+      !platform::MayBeWritten(run.output_path)) {
+    FailCannotCreateOutput(run.frame);
+  }
   constexpr std::int32_t kAttempts = 100;
   for (std::int32_t attempt = 0; attempt < kAttempts; ++attempt) {
     if (!ComposeTemporaryPath(run, attempt)) FailPathTooLong(run.frame);

@@ -60,6 +60,11 @@ FileHandle OpenForReading(const char* path, FileFacts* facts);
 // What a name itself is, a symbolic link not followed.
 enum class PathKind { kAbsent, kRegular, kLink, kFolder, kOther };
 PathKind LookAtPath(const char* path);
+// True when the existing file at `path` may be opened for writing; nothing
+// is changed and the open never waits. A name that is replaced rather than
+// written (a new file renamed over it) is still only replaced where the file
+// could have been written.
+bool MayBeWritten(const char* path);
 
 // Opens the file at `path` to be written from offset 0 in place (nothing is
 // truncated), or creates it when there is none. A symbolic link (Win32: a

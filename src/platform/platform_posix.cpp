@@ -94,6 +94,13 @@ PathKind LookAtPath(const char* path) {
   return PathKind::kOther;
 }
 
+bool MayBeWritten(const char* path) {
+  int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
 FileHandle CreateForWriting(const char* path) {
   // open() refuses a folder for writing with EISDIR by itself.
   return FromDescriptor(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));

@@ -95,6 +95,16 @@ PathKind LookAtPath(const char* path) {
   return disk ? PathKind::kRegular : PathKind::kOther;
 }
 
+bool MayBeWritten(const char* path) {
+  // A read-only file refuses GENERIC_WRITE, as it refuses MoveFileExA over it.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const HANDLE handle = CreateFileA(path, GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
+}
+
 FileHandle CreateForWriting(const char* path) {
   return FromHandle(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -4,6 +4,7 @@
 // device, and no damaged or half-written set binds.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <linux/loop.h>
 #include <pty.h>
 #include <signal.h>
@@ -615,6 +616,41 @@ TEST(JoinerOutputLinks, ADanglingLinkIsAskedAbout) {
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output, JoinerConsole(JoinerAsked("\xff") + expected::kAborted));
   EXPECT_FALSE(harness::Exists(bench.data + "never"));
+}
+
+// Sets or clears the immutable flag, which stops writes by root too; false
+// where the file system has no such flag.
+bool SetImmutable(const std::string& path, bool immutable) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(fd);
+  return done;
+}
+
+// An old output that may not be written is not replaced by the rename
+// either: the run ends where writing it in place would have failed.
+TEST(JoinerOutputs, AnOutputThatMayNotBeWrittenIsNotReplaced) {
+  Bench bench;
+  bench.LinkPrograms();
+  WriteSet(bench.set + "abc.zip.", 2, {700, 300});
+  const std::string old_bytes = harness::RandomBytes(500, 42);
+  harness::WriteFile(bench.set + "abc.zip", old_bytes);
+  if (!SetImmutable(bench.set + "abc.zip", true)) GTEST_SKIP() << "no immutable flag here";
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome = harness::Run(Answering(bench.Joiner("set/abc.zip.1"), "(y/n)? "));
+  SetImmutable(bench.set + "abc.zip", false);
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output,
+            JoinerConsole(kJoinerAccepted + "\n ERROR : \n\n  cannot create file\n\n" +
+                          expected::kAborted));
+  EXPECT_TRUE(harness::ReadFile(bench.set + "abc.zip") == old_bytes);
+  EXPECT_EQ(Tree(bench.folder.path()), before);
 }
 
 // The set folder on a small disk that holds the set and an old output but
