@@ -65,11 +65,6 @@ labels='^wine$'
 if [[ "${TRENZIK_WINE_LARGE:-1}" != 0 ]]; then
   labels='^(wine|large)$'
 fi
-# Under load Wine now and then fails to start a program at all
-# ("ShellExecuteEx failed: Internal error"); such a test passes when started
-# again, while one that fails for the program's own fault fails every time.
-# The unit-test presets repeat the same way.
-ctest --test-dir "$host_build" -L "$labels" -j2 --output-on-failure --no-tests=error \
-  --repeat until-pass:3
+ctest --test-dir "$host_build" -L "$labels" -j2 --output-on-failure --no-tests=error
 
 echo "Windows builds and tests took $((SECONDS - started)) s"
