@@ -40,6 +40,9 @@ stop_wine() {
 trap stop_wine EXIT
 
 echo "== Windows builds =="
+# The presets leave the number of build and test jobs to the environment.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 cmake --workflow --preset windows-x86
 cmake --workflow --preset windows-x64
 
