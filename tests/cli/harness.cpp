@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <chrono>
 #include <cstdio>
@@ -71,7 +72,7 @@ void Drain(int fd, std::string* into, bool* open) {
   if (got > 0) {
     into->append(block, static_cast<std::size_t>(got));
   } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-    *open = false;  // EIO on the terminal once the program is gone
+    *open = false;
   }
 }
 
@@ -97,10 +98,23 @@ RunOutcome Run(const ProgramRun& run) {
   int saved_stderr = dup(2);
 
   int master = -1;
+  // Held open here for the whole run: without it, the terminal has no
+  // opener between the program's start and its first key wait, and the
+  // master reports a hang-up whose read then blocks once the program opens
+  // the terminal.
+  int slave = -1;
   pid_t child;
   if (run.terminal) {
-    child = forkpty(&master, nullptr, nullptr, nullptr);
-    if (child < 0) Fail("forkpty");
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) Fail("openpty");
+    // Read before the program runs: afterwards it may already be waiting
+    // for a key, with the terminal in the wait's mode.
+    tcgetattr(master, &outcome.mode_before);
+    child = fork();
+    if (child < 0) Fail("fork");
+    if (child == 0) {
+      close(master);
+      if (login_tty(slave) != 0) _exit(126);  // a new session, the terminal its own
+    }
   } else {
     child = fork();
     if (child < 0) Fail("fork");
@@ -112,7 +126,6 @@ RunOutcome Run(const ProgramRun& run) {
   }
   close(out_pipe[1]);
   close(saved_stderr);
-  if (master >= 0) tcgetattr(master, &outcome.mode_before);
 
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(run.timeout_seconds);
@@ -184,6 +197,7 @@ RunOutcome Run(const ProgramRun& run) {
   if (master >= 0) {
     tcgetattr(master, &outcome.mode_after);
     close(master);
+    close(slave);
   }
   outcome.stdin_untouched = lseek(stdin_fd, 0, SEEK_CUR) == 0;
   close(stdin_fd);
