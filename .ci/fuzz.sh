@@ -9,11 +9,15 @@ cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-60}"
 jobs="${FUZZ_JOBS:-$(nproc)}"
 
-# clang provides the compiler, libclang-rt-14-dev libFuzzer and the
-# sanitizer runtimes.
+# clang provides the compiler, libclang-rt-<its major version>-dev
+# libFuzzer and the sanitizer runtimes, which must match that version.
 source .ci/install-missing.sh
-install_missing cmake make clang libclang-rt-14-dev
+install_missing cmake make clang
+clang_major=$(clang -dumpversion | cut -d. -f1)
+install_missing "libclang-rt-${clang_major}-dev"
 
+# The presets leave the number of build jobs to the environment.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 cmake --preset fuzz
 cmake --build --preset fuzz
 

@@ -60,6 +60,9 @@ stop_wine() {
 trap stop_wine EXIT
 
 echo "== Windows builds =="
+# The presets leave the number of build and test jobs to the environment.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 cmake --workflow --preset windows-x86
 cmake --workflow --preset windows-x64
 
@@ -119,8 +122,8 @@ labels='^wine$'
 if [[ "${TRENZIK_WINE_LARGE:-1}" != 0 ]]; then
   labels='^(wine|large)$'
 fi
-# The 32-bit build's runs are named .../x86 or .../x86_... (ctest adds
-# "  # GetParam() = ..."); the large test is one of them.
+# The 32-bit build's runs are named .../x86 or .../x86_...; the large
+# test is one of them.
 exclude=()
 ((x86_runs)) || exclude=(-E '/x86( |_|$)|^WineLargeFile\.')
 ctest --test-dir "$host_build" -L "$labels" "${exclude[@]}" -j2 --output-on-failure \

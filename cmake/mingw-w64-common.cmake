@@ -23,8 +23,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Link the compiler's runtimes in, so the .exe files run without extra DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The programs link statically (CMakeLists.txt: -static on trenzik_common),
+# which takes the compiler's runtimes in too: no extra DLLs.
 
 # ctest runs the test programs under Wine, in a prefix of their own kind
 # (cmake/wine-run.sh makes it on first use).

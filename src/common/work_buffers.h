@@ -14,5 +14,6 @@ bool CopyText(char* buffer, const char* text);
 bool CopyPrefix(char* buffer, const char* text, std::size_t length);
 // Appends `text`; false, leaving `buffer` unchanged, when the result does not fit.
 bool AppendText(char* buffer, const char* text);
-// Appends `number` in plain decimal, no sign, no leading zeros.
+// Appends `number` in plain decimal, no leading zeros; a negative one keeps
+// its minus sign (a header may hold a negative count).
 bool AppendNumber(char* buffer, std::int32_t number);

@@ -73,8 +73,8 @@ inline constexpr char kFolderFormat[] = "    %s\n";
 inline constexpr char kTotalFormat[] = "  %s %d\n";
 inline constexpr char kTotal[] = "Total number of files binded:";
 
-// Failures the original run did not foresee; same layout as "cannot create
-// file": the spaced error header, then the detail and an empty line.
+// Failures that have no message of their own above; same layout as "cannot
+// create file": the spaced error header, then the detail and an empty line.
 inline constexpr char kDetailFormat[] = "  %s\n\n";
 inline constexpr char kDetailWithNameFormat[] = "  %s '%s'\n\n";
 inline constexpr char kPathTooLong[] = "The path is too long.";

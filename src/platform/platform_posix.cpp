@@ -1,6 +1,8 @@
 // POSIX implementation of the platform layer.
 #include "platform/platform.h"
 
+#include "platform/key_decoding.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -479,9 +481,6 @@ EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t 
 
 namespace {
 
-constexpr int kEscape = 27;
-constexpr int kExtendedLead = 224;  // cursor and editing keys, F11, F12
-constexpr int kFunctionLead = 0;    // F1 .. F10 and other keys without a character
 // How long a lone Escape waits for the rest of a sequence.
 constexpr int kSequencePauseMs = 75;
 
@@ -631,72 +630,28 @@ int ReadByte(int fd, int timeout_ms) {
   }
 }
 
-// Lead code of a CSI sequence "ESC [ params final", as _getch reports the key.
-int CsiLeadCode(const std::string& params, int final_byte) {
-  switch (final_byte) {
-    case 'P': case 'Q': case 'R': case 'S':  // F1..F4 with modifiers
-    case 'Z':                                // Shift+Tab
-    case 'E':                                // keypad 5
-      return kFunctionLead;
-    case '~': {
-      int number = std::atoi(params.c_str());
-      if (number >= 11 && number <= 21) return kFunctionLead;  // F1..F10
-      if (number >= 25) return kFunctionLead;                  // F13 and above
-      return kExtendedLead;  // Home, Insert, Delete, End, Page Up/Down, F11, F12
-    }
-    default:
-      return kExtendedLead;  // arrows, Home, End
-  }
-}
+// The longest key sequence kept whole. Past it, each new byte takes the
+// last place: a sequence's parameters can only grow, and its final byte
+// still decides.
+constexpr std::size_t kMaxKeyBytes = 32;
 
-// After an Escape byte: a lone Escape, or a key's whole sequence, read and
-// dropped so that the next wait waits for a new key. -3 means a report that
-// is no key press (focus), to be skipped.
-int DecodeEscape(int fd) {
-  int second = ReadByte(fd, kSequencePauseMs);
-  if (second == -1) return kEscape;
-  if (second < 0) return second;
-  if (second == 'O') {  // SS3: ESC O x
-    int key = ReadByte(fd, kSequencePauseMs);
-    if (key == 'P' || key == 'Q' || key == 'R' || key == 'S') return kFunctionLead;
-    return key < 0 ? kFunctionLead : kExtendedLead;
-  }
-  if (second != '[') return kFunctionLead;  // Alt with a key
-  int byte = ReadByte(fd, kSequencePauseMs);
-  if (byte == '[') {  // Linux console F1..F5: ESC [ [ A .. E
-    ReadByte(fd, kSequencePauseMs);
-    return kFunctionLead;
-  }
-  std::string params;
-  while (byte >= 0x20 && byte < 0x40) {  // parameter and intermediate bytes
-    params.push_back(static_cast<char>(byte));
-    byte = ReadByte(fd, kSequencePauseMs);
-  }
-  if (params.empty() && (byte == 'I' || byte == 'O')) return -3;  // focus in/out
-  return CsiLeadCode(params, byte);
-}
-
-// A character of a multi-byte encoding (UTF-8 on most terminals) arrives as
-// several bytes: keep the first, drop the rest so they answer no later wait.
-void DropContinuationBytes(int fd, int lead) {
-  if (lead < 0xC2 || lead > 0xF4) return;
-  int expected = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
-  for (int i = 0; i < expected; ++i) {
-    if (ReadByte(fd, kSequencePauseMs) < 0) return;
-  }
-}
-
+// Reads the bytes of one key and decodes them: the first byte without a
+// time limit, each further one within the pause that separates one key's
+// sequence from the next key. A report that is no key press is skipped.
 int WaitForKey(int fd) {
+  unsigned char bytes[kMaxKeyBytes];
+  std::size_t count = 0;
   for (;;) {
-    int byte = ReadByte(fd, -1);
-    if (byte < 0) return -1;
-    if (byte != kEscape) {
-      DropContinuationBytes(fd, byte);
-      return byte;
+    const int byte = ReadByte(fd, count == 0 ? -1 : kSequencePauseMs);
+    if (byte == -2) return -1;
+    const bool paused = byte == -1;
+    if (!paused) {
+      if (count == kMaxKeyBytes) --count;
+      bytes[count++] = static_cast<unsigned char>(byte);
     }
-    int code = DecodeEscape(fd);
-    if (code == -3) continue;
-    return code < 0 ? -1 : code;
+    const DecodedKey key = DecodeKeyBytes(bytes, count, !paused);
+    if (key.status == KeyStatus::kKey) return key.code;
+    if (key.status == KeyStatus::kNotAKey) count = 0;
   }
 }
 

@@ -2,6 +2,8 @@
 // ANSI code page, so only the "A" functions are used.
 #include "platform/platform.h"
 
+#include "platform/key_decoding.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -480,71 +482,33 @@ class ModeRestorer {
   DWORD mode_;
 };
 
-bool IsModifierAlone(WORD key) {
-  switch (key) {
-    case VK_SHIFT:
-    case VK_CONTROL:
-    case VK_MENU:
-    case VK_LSHIFT:
-    case VK_RSHIFT:
-    case VK_LCONTROL:
-    case VK_RCONTROL:
-    case VK_LMENU:
-    case VK_RMENU:
-    case VK_CAPITAL:
-    case VK_NUMLOCK:
-    case VK_SCROLL:
-    case VK_LWIN:
-    case VK_RWIN:
-    case VK_APPS:
-      return true;
-    default:
-      return false;
-  }
-}
+// The mapping in key_decoding.cpp names the Win32 values itself, so that
+// it builds everywhere; they must be the ones this header gives.
+static_assert(win32_key::kEnhancedKey == ENHANCED_KEY && win32_key::kShift == VK_SHIFT &&
+              win32_key::kControl == VK_CONTROL && win32_key::kMenu == VK_MENU &&
+              win32_key::kPause == VK_PAUSE && win32_key::kCapital == VK_CAPITAL &&
+              win32_key::kEscape == VK_ESCAPE && win32_key::kPrior == VK_PRIOR &&
+              win32_key::kNext == VK_NEXT && win32_key::kEnd == VK_END &&
+              win32_key::kHome == VK_HOME && win32_key::kLeft == VK_LEFT &&
+              win32_key::kUp == VK_UP && win32_key::kRight == VK_RIGHT &&
+              win32_key::kDown == VK_DOWN && win32_key::kInsert == VK_INSERT &&
+              win32_key::kDelete == VK_DELETE && win32_key::kLeftWindows == VK_LWIN &&
+              win32_key::kRightWindows == VK_RWIN && win32_key::kApps == VK_APPS &&
+              win32_key::kF1 == VK_F1 && win32_key::kF10 == VK_F10 &&
+              win32_key::kF11 == VK_F11 && win32_key::kF12 == VK_F12 &&
+              win32_key::kF13 == VK_F13 && win32_key::kF24 == VK_F24 &&
+              win32_key::kNumLock == VK_NUMLOCK && win32_key::kScroll == VK_SCROLL &&
+              win32_key::kLeftShift == VK_LSHIFT && win32_key::kRightShift == VK_RSHIFT &&
+              win32_key::kLeftControl == VK_LCONTROL &&
+              win32_key::kRightControl == VK_RCONTROL && win32_key::kLeftMenu == VK_LMENU &&
+              win32_key::kRightMenu == VK_RMENU && win32_key::kBrowserBack == VK_BROWSER_BACK &&
+              win32_key::kLaunchApp2 == VK_LAUNCH_APP2 &&
+              win32_key::kProcessKey == VK_PROCESSKEY && win32_key::kPacket == VK_PACKET,
+              "the key mapping's Win32 values");
 
-// The gray cursor-block keys, the ones that carry ENHANCED_KEY.
-bool IsCursorBlockKey(WORD key) {
-  switch (key) {
-    case VK_PRIOR:
-    case VK_NEXT:
-    case VK_END:
-    case VK_HOME:
-    case VK_LEFT:
-    case VK_UP:
-    case VK_RIGHT:
-    case VK_DOWN:
-    case VK_INSERT:
-    case VK_DELETE:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Character-less keys that the C runtime's getch passes over in silence:
-// no key code at all, IME and injected-text placeholders, Pause, F13..F24,
-// and the browser / media / launch keys.
-bool IsIgnoredKey(WORD key) {
-  return key == 0 || key == VK_PROCESSKEY || key == VK_PACKET || key == VK_PAUSE ||
-         (key >= VK_F13 && key <= VK_F24) || (key >= VK_BROWSER_BACK && key <= VK_LAUNCH_APP2);
-}
-
-// The code for one key-down record, or -2 when the record is not a key press
-// that counts.
-int KeyCode(const KEY_EVENT_RECORD& key) {
-  if (!key.bKeyDown) return -2;
-  const WORD virtual_key = key.wVirtualKeyCode;
-  if (IsModifierAlone(virtual_key)) return -2;
-  if (virtual_key == VK_ESCAPE) return 27;
-  if (key.uChar.AsciiChar != 0) return static_cast<unsigned char>(key.uChar.AsciiChar);
-  // No character: the lead code getch would give.
-  if ((key.dwControlKeyState & ENHANCED_KEY) != 0) {
-    return IsCursorBlockKey(virtual_key) ? 224 : -2;
-  }
-  if (virtual_key == VK_F11 || virtual_key == VK_F12) return 224;
-  // F1..F10, the keypad's cursor keys with Num Lock off, and the rest.
-  return IsIgnoredKey(virtual_key) ? -2 : 0;
+KeyEventFields FieldsOf(const KEY_EVENT_RECORD& key) {
+  return {key.bKeyDown != FALSE, key.wVirtualKeyCode,
+          static_cast<unsigned char>(key.uChar.AsciiChar), key.dwControlKeyState};
 }
 
 // The console input that a Ctrl+C is turned into a key for while a wait
@@ -615,8 +579,8 @@ int ReadKey() {
       return -1;
     }
     if (count == 0 || record.EventType != KEY_EVENT) continue;
-    const int code = KeyCode(record.Event.KeyEvent);
-    if (code >= 0) return code;
+    const DecodedKey key = DecodeKeyEvent(FieldsOf(record.Event.KeyEvent));
+    if (key.status == KeyStatus::kKey) return key.code;
   }
 }
 

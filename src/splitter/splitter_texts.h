@@ -99,8 +99,8 @@ inline constexpr char kToBindFormat[] = "\n %s '%s' %s\n";
 inline constexpr char kToBind[] = "To bind the segmented files, just drag&drop";
 inline constexpr char kToBindTail[] = "file on 'Morvel' (Morvel.exe) program.";
 
-// Failures the original run did not foresee; same layout as its others:
-// the error header, then "  " and the detail.
+// Failures that have no message of their own above; same layout as the
+// others: the error header, then "  " and the detail.
 inline constexpr char kDetailFormat[] = "  %s\n";
 inline constexpr char kDetailWithPathFormat[] = "  %s '%s'\n";
 inline constexpr char kPathTooLong[] = "The path is too long.";

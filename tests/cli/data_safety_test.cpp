@@ -37,20 +37,13 @@ using harness::Step;
 // ---------------------------------------------------------------------------
 // Sets, folders and the texts around them.
 
-std::string Header(std::int32_t count, const std::string& name) {
-  const auto bits = static_cast<std::uint32_t>(count);
-  std::string header = "tavex";
-  for (int i = 0; i < 4; ++i) header += static_cast<char>((bits >> (8 * i)) & 0xFF);
-  return header + static_cast<char>(name.size()) + name;
-}
-
 // Writes the set `base`1 .. `base`N for abc.zip with the given segment
 // sizes (segment 1's includes its header); returns the bound file's bytes.
 std::string WriteSet(const std::string& base, std::int32_t count,
                      const std::vector<std::size_t>& sizes, unsigned seed = 5) {
   std::string data;
   for (std::size_t k = 0; k < sizes.size(); ++k) {
-    const std::string header = k == 0 ? Header(count, "abc.zip") : "";
+    const std::string header = k == 0 ? expected::SegmentHeader(count, "abc.zip") : "";
     const std::string piece = harness::RandomBytes(sizes[k] - header.size(), seed + unsigned(k));
     harness::WriteFile(base + std::to_string(k + 1), header + piece);
     data += piece;

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -8,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <chrono>
 #include <cstdio>
@@ -26,7 +29,9 @@ namespace {
 // Standard input of every run: an answer that would accept any question,
 // so that a program reading it instead of the console gives itself away.
 constexpr char kStdinBait[] = "yyyy\ny\ny\n";
-constexpr useconds_t kKeyDelayMicroseconds = 100000;
+// How often the terminal's mode is looked at while a step waits for a key
+// wait to begin; nothing signals a change of mode.
+constexpr int kModePollMilliseconds = 1;
 
 [[noreturn]] void Fail(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -55,10 +60,10 @@ constexpr useconds_t kKeyDelayMicroseconds = 100000;
 }
 
 int MakeStdinFile() {
-  char name[] = "/tmp/trenzik-stdin-XXXXXX";
-  int fd = mkstemp(name);
+  std::string name = (std::filesystem::temp_directory_path() / "trenzik-stdin-XXXXXX").string();
+  int fd = mkstemp(name.data());
   if (fd < 0) Fail("mkstemp");
-  unlink(name);
+  unlink(name.c_str());
   if (write(fd, kStdinBait, sizeof kStdinBait - 1) < 0) Fail("write");
   lseek(fd, 0, SEEK_SET);
   return fd;
@@ -72,8 +77,20 @@ void Drain(int fd, std::string* into, bool* open) {
   if (got > 0) {
     into->append(block, static_cast<std::size_t>(got));
   } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-    *open = false;  // EIO on the terminal once the program is gone
+    *open = false;
   }
+}
+
+// True when the terminal behind `master` has every flag of `mode` off.
+bool InKeyWaitMode(int master, const KeyWaitMode& mode) {
+  struct termios now {};
+  if (tcgetattr(master, &now) != 0) return false;
+  return (now.c_lflag & mode.local_off) == 0 && (now.c_iflag & mode.input_off) == 0;
+}
+
+bool WaitsForKeyWait(const Step& step, int master) {
+  if (master < 0 || step.wait_for.empty()) return false;
+  return step.at_key_wait || !step.keys.empty();
 }
 
 }  // namespace
@@ -86,10 +103,23 @@ RunOutcome Run(const ProgramRun& run) {
   int saved_stderr = dup(2);
 
   int master = -1;
+  // Held open here for the whole run: without it, the terminal has no
+  // opener between the program's start and its first key wait, and the
+  // master reports a hang-up whose read then blocks once the program opens
+  // the terminal.
+  int slave = -1;
   pid_t child;
   if (run.terminal) {
-    child = forkpty(&master, nullptr, nullptr, nullptr);
-    if (child < 0) Fail("forkpty");
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) Fail("openpty");
+    // Read before the program runs: afterwards it may already be waiting
+    // for a key, with the terminal in the wait's mode.
+    tcgetattr(master, &outcome.mode_before);
+    child = fork();
+    if (child < 0) Fail("fork");
+    if (child == 0) {
+      close(master);
+      if (login_tty(slave) != 0) _exit(126);  // a new session, the terminal its own
+    }
   } else {
     child = fork();
     if (child < 0) Fail("fork");
@@ -101,47 +131,66 @@ RunOutcome Run(const ProgramRun& run) {
   }
   close(out_pipe[1]);
   close(saved_stderr);
-  if (master >= 0) tcgetattr(master, &outcome.mode_before);
   g_active_terminal = master;
 
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(run.timeout_seconds);
   std::size_t step = 0;
   std::size_t search_from = 0;
+  bool text_seen = false;  // the current step's text has appeared
+  bool awaiting_mode = false;
   bool out_open = true;
   bool terminal_open = master >= 0;
   while (out_open) {
-    // Run every step whose text has appeared.
+    // Run every step whose text has appeared and whose key wait has begun.
+    awaiting_mode = false;
     while (step < run.steps.size()) {
       const Step& next = run.steps[step];
-      std::size_t found = outcome.output.find(next.wait_for, search_from);
-      if (found == std::string::npos) break;
-      search_from = found + next.wait_for.size();
+      if (!text_seen) {
+        std::size_t found = outcome.output.find(next.wait_for, search_from);
+        if (found == std::string::npos) break;
+        search_from = found + next.wait_for.size();
+        text_seen = true;
+      }
+      // The text is out before the wait begins; a key typed in between
+      // would meet the terminal's own line handling.
+      if (WaitsForKeyWait(next, master) && !InKeyWaitMode(master, run.key_wait_mode)) {
+        awaiting_mode = true;
+        break;
+      }
       if (next.action) next.action(child);
       if (!next.keys.empty() && master >= 0) {
-        // The text is out before the wait begins; a user's key comes later.
-        // Typed at once, Ctrl+C could still meet the terminal's interrupt
-        // key before the wait has turned it off.
-        if (!next.wait_for.empty()) usleep(kKeyDelayMicroseconds);
         if (write(master, next.keys.data(), next.keys.size()) < 0) Fail("write to terminal");
       }
       ++step;
+      text_seen = false;
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now())
                     .count();
     if (left <= 0) {
       outcome.timed_out = true;
+      if (awaiting_mode) {
+        ADD_FAILURE() << "the key wait after \"" << run.steps[step].wait_for
+                      << "\" did not begin within " << run.timeout_seconds
+                      << " s: the terminal never reached the wait's mode";
+      }
       kill(child, SIGKILL);
       break;
     }
+    const int wait_ms = awaiting_mode && left > kModePollMilliseconds ? kModePollMilliseconds
+                                                                      : static_cast<int>(left);
     struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {master, POLLIN, 0}};
     int count = terminal_open ? 2 : 1;
-    if (poll(fds, static_cast<nfds_t>(count), static_cast<int>(left)) < 0 && errno != EINTR) {
+    if (poll(fds, static_cast<nfds_t>(count), wait_ms) < 0 && errno != EINTR) {
       Fail("poll");
     }
     if (fds[0].revents != 0) Drain(out_pipe[0], &outcome.output, &out_open);
     if (terminal_open && fds[1].revents != 0) Drain(master, &outcome.terminal_text, &terminal_open);
+  }
+  if (awaiting_mode && !outcome.timed_out) {
+    ADD_FAILURE() << "the program ended before its key wait after \"" << run.steps[step].wait_for
+                  << "\" began";
   }
   outcome.steps_done = step == run.steps.size();
   g_active_terminal = -1;
@@ -155,6 +204,7 @@ RunOutcome Run(const ProgramRun& run) {
   if (master >= 0) {
     tcgetattr(master, &outcome.mode_after);
     close(master);
+    close(slave);
   }
   outcome.stdin_untouched = lseek(stdin_fd, 0, SEEK_CUR) == 0;
   close(stdin_fd);
@@ -167,17 +217,6 @@ int ActiveTerminal() { return g_active_terminal; }
 bool SameTerminalMode(const struct termios& a, const struct termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
          a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
-
-TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "trenzik-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

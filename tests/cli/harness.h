@@ -11,14 +11,31 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
+
 namespace harness {
+
+// The terminal mode of a key wait: every flag named here is off while the
+// program waits for a key.
+struct KeyWaitMode {
+  tcflag_t local_off;  // in c_lflag
+  tcflag_t input_off;  // in c_iflag
+};
+// The programs' own key wait: no line editing, echo, signal keys, flow
+// control or CR translation. A key typed before it would be cooked: Enter
+// turned into LF, Ctrl+C into a signal.
+inline constexpr KeyWaitMode kProgramKeyWait{ICANON | ECHO | ISIG, IXON | ICRNL};
 
 // Once the program's output holds `wait_for` (searched from where the
 // previous step's text was found), `action` runs and then `keys` are typed.
+// A step that types keys after a text first waits until the terminal is in
+// the key wait's mode; `at_key_wait` makes a step without keys wait for it
+// too. Keys with an empty `wait_for` are typed at once, before any wait.
 struct Step {
   std::string wait_for;
   std::string keys;
   std::function<void(pid_t)> action;
+  bool at_key_wait = false;
 };
 
 struct ProgramRun {
@@ -29,6 +46,7 @@ struct ProgramRun {
   std::vector<Step> steps;
   long long file_size_limit = -1;  // bytes; the program gets EFBIG beyond it
   int timeout_seconds = 30;
+  KeyWaitMode key_wait_mode = kProgramKeyWait;
 };
 
 struct RunOutcome {
@@ -39,7 +57,7 @@ struct RunOutcome {
   long max_rss_kib = 0;  // the program's peak resident memory
   bool timed_out = false;
   bool stdin_untouched = false;  // the standard-input file was never read
-  bool steps_done = false;       // every step's text appeared
+  bool steps_done = false;       // every step ran
   struct termios mode_before {};
   struct termios mode_after {};
 };
@@ -53,20 +71,7 @@ int ActiveTerminal();
 // True when both modes agree on everything a program may change.
 bool SameTerminalMode(const struct termios& a, const struct termios& b);
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using testkit::TempFolder;
 
 // File helpers for setting up and checking runs.
 void WriteFile(const std::string& path, const std::string& bytes);

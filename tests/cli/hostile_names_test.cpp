@@ -19,21 +19,12 @@ namespace {
 using harness::ProgramRun;
 using harness::RunOutcome;
 
-// Segment 1's header: signature, count (little-endian), name length, name.
-std::string Header(std::int32_t count, const std::string& name) {
-  const auto bits = static_cast<std::uint32_t>(count);
-  std::string header = "tavex";
-  for (int i = 0; i < 4; ++i) header += static_cast<char>((bits >> (8 * i)) & 0xFF);
-  header += static_cast<char>(name.size() & 0xFF);
-  return header + name;
-}
-
 // base + "1" (header and the first piece), base + "2", ...
 void WriteSet(const std::string& base, const std::string& name,
               const std::vector<std::string>& pieces) {
   for (std::size_t k = 0; k < pieces.size(); ++k) {
     harness::WriteFile(base + std::to_string(k + 1),
-                       (k == 0 ? Header(static_cast<std::int32_t>(pieces.size()), name) : "") +
+                       (k == 0 ? expected::SegmentHeader(static_cast<std::int32_t>(pieces.size()), name) : "") +
                            pieces[k]);
   }
 }
@@ -192,7 +183,7 @@ TEST(ExactName, TheSplitterTakesTheFileTypedNotTheFirstMatch) {
   EXPECT_EQ(split.exit_status, 0);
   EXPECT_NE(split.output.find("  Name of the file segmented: report?.pdf\n"), std::string::npos);
   EXPECT_FALSE(harness::Exists(bench.folder / "bin/report1.pdf.1"));
-  const std::string header = Header(3, "report?.pdf");  // (11 + 10 + 1500) / 512 + 1
+  const std::string header = expected::SegmentHeader(3, "report?.pdf");  // (11 + 10 + 1500) / 512 + 1
   EXPECT_EQ(harness::ReadFile(bench.folder / "bin/report?.pdf.1").substr(0, header.size()),
             header);
 

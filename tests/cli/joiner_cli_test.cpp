@@ -21,24 +21,15 @@ namespace {
 using harness::ProgramRun;
 using harness::RunOutcome;
 using harness::Step;
-
-const std::string kQuestion = " Ok to overwrite file(y/n)? ";
-
-// Segment 1's header: signature, count (little-endian), name length, name.
-std::string Header(std::int32_t count, const std::string& name) {
-  const auto bits = static_cast<std::uint32_t>(count);
-  std::string header = "tavex";
-  for (int i = 0; i < 4; ++i) header += static_cast<char>((bits >> (8 * i)) & 0xFF);
-  header += static_cast<char>(name.size() & 0xFF);
-  return header + name;
-}
+using expected::SegmentHeader;
+using namespace expected::joiner;
 
 // Writes base + "1" (header and pieces[0]), base + "2" (pieces[1]), ...
 void WriteSet(const std::string& base, std::int32_t count, const std::string& name,
               const std::vector<std::string>& pieces) {
   for (std::size_t k = 0; k < pieces.size(); ++k) {
     harness::WriteFile(base + std::to_string(k + 1),
-                       (k == 0 ? Header(count, name) : std::string()) + pieces[k]);
+                       (k == 0 ? SegmentHeader(count, name) : std::string()) + pieces[k]);
   }
 }
 
@@ -66,23 +57,8 @@ std::string Joined(const std::vector<std::string>& pieces, std::size_t count) {
   return all;
 }
 
-// What the console shows, piece by piece.
-std::string Bound(const std::string& display_name) {
-  return " Currently binding " + display_name + ".... Done!\n";
-}
-std::string BoundAll(const std::string& base_name, int count) {
-  std::string lines;
-  for (int k = 1; k <= count; ++k) lines += Bound(base_name + std::to_string(k));
-  return lines;
-}
-std::string Summary(const std::string& name, const std::string& folder, int total) {
-  return "\n Successfully binded!\n"
-         "\n Result:\n"
-         "  Name of file: " + name + "\n"
-         "  Folder the file was created:\n"
-         "    " + folder + "\n"
-         "  Total number of files binded: " + std::to_string(total) + "\n";
-}
+// What the console shows (the progress lines and the summary are in
+// expected_text.h).
 std::string Failure(const std::string& detail) {
   return "\n ERROR : \n\n  " + detail + "\n\n" + expected::kAborted;
 }
@@ -146,10 +122,7 @@ TEST(JoinerStart, AFileThatIsNotThereIsNotFound) {
   Workbench bench;
   RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, Console("\n ERROR : \n"
-                                    "\n\x81\x40"
-                                    "File not found. \n\n" +
-                                    expected::kAborted));
+  EXPECT_EQ(outcome.output, Console(kNotFound + expected::kAborted));
 }
 
 struct NotFirst {
@@ -174,16 +147,18 @@ TEST_P(JoinerNotFirstSegment, IsRefusedAndNothingIsCreated) {
 INSTANTIATE_TEST_SUITE_P(
     Joiner, JoinerNotFirstSegment,
     ::testing::Values(
-        NotFirst{"WrongSignature", "abc.zip.1", "taveX" + Header(1, "abc.zip").substr(5) + "data",
-                 "set/abc.zip.1"},
+        NotFirst{"WrongSignature", "abc.zip.1",
+                 "taveX" + SegmentHeader(1, "abc.zip").substr(5) + "data", "set/abc.zip.1"},
         NotFirst{"FourBytes", "abc.zip.1", "tave", "set/abc.zip.1"},
         NotFirst{"Empty", "abc.zip.1", "", "set/abc.zip.1"},
-        NotFirst{"EndsInsideTheCount", "abc.zip.1", Header(1, "").substr(0, 8), "set/abc.zip.1"},
-        NotFirst{"EndsBeforeTheLengthByte", "abc.zip.1", Header(1, "").substr(0, 9),
+        NotFirst{"EndsInsideTheCount", "abc.zip.1", SegmentHeader(1, "").substr(0, 8),
                  "set/abc.zip.1"},
-        NotFirst{"EndsInsideTheName", "abc.zip.1", Header(1, "abc.zip").substr(0, 13),
+        NotFirst{"EndsBeforeTheLengthByte", "abc.zip.1", SegmentHeader(1, "").substr(0, 9),
                  "set/abc.zip.1"},
-        NotFirst{"SegmentOneAbsent", "abc.zip.2", Header(2, "abc.zip") + "data", "set/abc.zip.2"}),
+        NotFirst{"EndsInsideTheName", "abc.zip.1", SegmentHeader(1, "abc.zip").substr(0, 13),
+                 "set/abc.zip.1"},
+        NotFirst{"SegmentOneAbsent", "abc.zip.2", SegmentHeader(2, "abc.zip") + "data",
+                 "set/abc.zip.2"}),
     [](const ::testing::TestParamInfo<NotFirst>& info) { return info.param.name; });
 
 TEST(JoinerCheck, ListsEveryMissingMemberInOrderAndCreatesNothing) {
@@ -222,7 +197,10 @@ TEST_P(JoinerNamedSegment, BindsFromSegmentOneOnlyForNumbersBelowTen) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Joiner, JoinerNamedSegment, ::testing::Values(1, 2, 5, 9, 10, 12));
+INSTANTIATE_TEST_SUITE_P(Joiner, JoinerNamedSegment, ::testing::Values(1, 2, 5, 9, 10, 12),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return "Segment" + std::to_string(info.param);
+                         });
 
 TEST(JoinerStart, AWildcardLeadsToTheFirstSegmentOfTheSet) {
   Workbench bench;
@@ -260,7 +238,12 @@ TEST_P(JoinerCountBelowOne, BindsOnlyTheDataOfSegmentOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Joiner, JoinerCountBelowOne,
-                         ::testing::Values(0, -1, std::numeric_limits<std::int32_t>::min()));
+                         ::testing::Values(0, -1, std::numeric_limits<std::int32_t>::min()),
+                         [](const ::testing::TestParamInfo<std::int32_t>& info) {
+                           const std::int64_t count = info.param;
+                           return count == 0 ? std::string("Zero")
+                                             : "Minus" + std::to_string(-count);
+                         });
 
 TEST(JoinerRun, AnEmptyLastSegmentIsBoundAndCounted) {
   Workbench bench;
@@ -368,6 +351,7 @@ TEST(JoinerOverwrite, WithoutAConsoleTheQuestionIsRefused) {
 }
 
 struct RoundTrip {
+  const char* label;
   std::string name;
   std::size_t size;
   std::int32_t segment_size;
@@ -405,18 +389,23 @@ TEST_P(JoinerRoundTrip, GivesBackTheSourceByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(
     Joiner, JoinerRoundTrip,
-    ::testing::Values(RoundTrip{"abc.zip", 513, 512}, RoundTrip{"abc.zip", 600, 512},
-                      RoundTrip{"abc.zip", 1007, 512},  // 17 + 1007 = 2 * 512: empty last
-                      RoundTrip{"a.bin", 1009, 512},    // 15 + 1009 = 2 * 512: empty last
-                      RoundTrip{"a.bin", 1010, 512},
-                      RoundTrip{"many.bin", 20462, 512},  // 18 + 20462 = 40 * 512: 41 segments
-                      RoundTrip{"many.bin", 30000, 512},
-                      RoundTrip{"abc.zip", 1440000, 720000},
-                      RoundTrip{"abc.zip", 1439983, 720000},  // exact multiple
-                      RoundTrip{"big.dat", 5000000, 1440000},
-                      RoundTrip{"exact.dat", 3 * 1048576 - 19, 1048576},
+    ::testing::Values(RoundTrip{"OneByteOver", "abc.zip", 513, 512},
+                      RoundTrip{"TwoSegments", "abc.zip", 600, 512},
+                      // 17 + 1007 = 2 * 512: empty last
+                      RoundTrip{"EmptyLastSegment", "abc.zip", 1007, 512},
+                      // 15 + 1009 = 2 * 512: empty last
+                      RoundTrip{"EmptyLastSegmentShortName", "a.bin", 1009, 512},
+                      RoundTrip{"OneByteLastSegment", "a.bin", 1010, 512},
+                      // 18 + 20462 = 40 * 512: 41 segments
+                      RoundTrip{"FortyOneSegments", "many.bin", 20462, 512},
+                      RoundTrip{"ManySegments", "many.bin", 30000, 512},
+                      RoundTrip{"Diskettes", "abc.zip", 1440000, 720000},
+                      RoundTrip{"DiskettesExactMultiple", "abc.zip", 1439983, 720000},
+                      RoundTrip{"FiveMegabytes", "big.dat", 5000000, 1440000},
+                      RoundTrip{"MebibyteSegments", "exact.dat", 3 * 1048576 - 19, 1048576},
                       // The longest name whose segment names still fit a folder entry.
-                      RoundTrip{std::string(249, 'n') + ".bin", 3000, 1000}));
+                      RoundTrip{"LongestName", std::string(249, 'n') + ".bin", 3000, 1000}),
+    [](const ::testing::TestParamInfo<RoundTrip>& info) { return std::string(info.param.label); });
 
 // A stored name must name a file in the folder of the segments.
 struct UnplainName {
@@ -463,7 +452,10 @@ TEST_P(JoinerOutputIsMember, IsRefusedBeforeTruncating) {
   EXPECT_EQ(harness::ReadFile(bench.folder / "set/x.2"), second);
 }
 
-INSTANTIATE_TEST_SUITE_P(Joiner, JoinerOutputIsMember, ::testing::Values("x.1", "x.2"));
+INSTANTIATE_TEST_SUITE_P(Joiner, JoinerOutputIsMember, ::testing::Values("x.1", "x.2"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return "Segment" + info.param.substr(2);
+                         });
 
 // A failed copy leaves the old output as it was and no temporary file.
 TEST(JoinerCopyFailure, AMemberGoneSinceTheCheckEndsTheRun) {

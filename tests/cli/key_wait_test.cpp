@@ -18,7 +18,7 @@ using harness::ProgramRun;
 using harness::RunOutcome;
 using harness::Step;
 
-const std::string kQuestion = " Ok to overwrite all files(y/n)? ";
+const std::string& kQuestion = expected::splitter::kQuestion;
 
 // A splitter run that meets an existing first segment and so asks.
 struct QuestionSetup {
@@ -40,8 +40,10 @@ std::string AfterQuestion(const std::string& output) {
   return at == std::string::npos ? std::string() : output.substr(at + kQuestion.size());
 }
 
-// The program is still waiting a while after the closing prompt appeared:
-// nothing left over from an earlier key answered the closing wait.
+// The program is still waiting a while after the closing wait began (the
+// harness runs this once the terminal is in the wait's mode): nothing left
+// over from an earlier key answered it. That nothing happens can only be
+// watched for a while.
 std::function<void(pid_t)> ExpectStillWaiting(bool* waiting) {
   return [waiting](pid_t child) {
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -109,7 +111,10 @@ TEST_P(AcceptingKeyTest, AcceptsAndOverwritesTheSet) {
   EXPECT_TRUE(outcome.stdin_untouched);
 }
 
-INSTANTIATE_TEST_SUITE_P(Keys, AcceptingKeyTest, ::testing::Values("y", "Y"));
+INSTANTIATE_TEST_SUITE_P(Keys, AcceptingKeyTest, ::testing::Values("y", "Y"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
 
 TEST(KeyWait, AKeyTypedBeforeTheWaitAnswersIt) {
   QuestionSetup setup;
@@ -147,13 +152,14 @@ TEST(KeyWait, TerminalModeIsTheSameAfterEveryWait) {
 
 class TerminatingSignalTest : public ::testing::TestWithParam<int> {};
 
+// The signal comes once the wait has begun (the terminal is in its mode),
+// so that the mode after the run tells whether the handler put it back.
 TEST_P(TerminatingSignalTest, PutsTheTerminalModeBack) {
   QuestionSetup setup;
   const int signal_number = GetParam();
-  setup.run.steps = {Step{kQuestion, "", [signal_number](pid_t child) {
-                            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                            kill(child, signal_number);
-                          }}};
+  setup.run.steps = {Step{kQuestion, "",
+                          [signal_number](pid_t child) { kill(child, signal_number); },
+                          /*at_key_wait=*/true}};
   RunOutcome outcome = harness::Run(setup.run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_FALSE(outcome.timed_out);
@@ -162,7 +168,10 @@ TEST_P(TerminatingSignalTest, PutsTheTerminalModeBack) {
   EXPECT_EQ(harness::ReadFile(setup.folder / "bin/abc.zip.1"), "old segment");
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, TerminatingSignalTest, ::testing::Values(SIGTERM, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, TerminatingSignalTest, ::testing::Values(SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGHUP");
+                         });
 
 TEST(KeyWait, WithoutAConsoleTheQuestionIsRefusedAtOnce) {
   QuestionSetup setup;

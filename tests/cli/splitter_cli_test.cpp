@@ -22,9 +22,11 @@ namespace {
 using harness::ProgramRun;
 using harness::RunOutcome;
 using harness::Step;
+using namespace expected::splitter;
 
 // ---------------------------------------------------------------------------
-// What the splitter prints, written out from its message formats.
+// What the splitter prints, written out from its message formats (those the
+// Windows tests share are in expected_text.h).
 
 const std::string kUsage =
     "  ERROR: You must specify filename.\n"
@@ -42,22 +44,11 @@ const std::string kUsage =
     "    Example: Trenzik abc.zip 720000\n"
     "  \n";
 
-const std::string kNotFound =
-    "\nERROR:\n"
-    "  File not found. \n"
-    "  Check the filename and try again.\n";
-
 const std::string kInvalidSize =
     " [segment size] is too small, too large, or invalid. \n"
     " Valid [segment size] is a number between 512 and 2000000000(2GB)\n"
     " [segment size] is set to: 1440000\n";
 
-const std::string kNoIniDefault =
-    "\n 'Trenzik.ini' file not found..\n"
-    " [segment size] is set to default: 1440000\n\n";
-
-const std::string kReading = " Reading values from 'Trenzik.ini'.\n";
-const std::string kFinished = " Finished reading from 'Trenzik.ini' file.\n \n";
 const std::string kIniError =
     "\n ERROR: There is an error in 'Trenzik.ini'..\n"
     " Program aborted. \n";
@@ -72,9 +63,6 @@ const std::string kPathTooLong = "\nERROR:\n  The path is too long.\n";
 std::string SizeSet(const std::string& number) {
   return " [segment size] is set to: " + number + "\n\n";
 }
-std::string SizeFromFile(const std::string& number) {
-  return "  [segment size] is set to: " + number + "\n";
-}
 // The ini is absent while the command line fixed the size.
 std::string NoIniSizeKept(const std::string& number) {
   return "\n 'Trenzik.ini' file not found..\n"
@@ -86,17 +74,7 @@ std::string NoIniSizeKept(const std::string& number) {
 // question adds between the measuring and the header.
 std::string SplitBody(const std::string& name, const std::string& folder, int count,
                       const std::string& question = "") {
-  std::string text = " Calculating file size.... Done!\n" + question + " writing header.... Done!";
-  for (int k = 1; k <= count; ++k) {
-    if (k > 1) text += " Done!";
-    text += "\n writing to " + name + "." + std::to_string(k) + "....";
-  }
-  return text + " Done!\n\n Successfully segmented!\n\n Reult :\n" +
-         "  Name of the file segmented: " + name + "\n" +
-         "  Name of the folder segmented files created :\n" + "    " + folder + "\n" +
-         "  Total number of segment files: " + std::to_string(count) + "\n" +
-         "\n To bind the segmented files, just drag&drop '" + name +
-         ".1' file on 'Morvel' (Morvel.exe) program.\n";
+  return kMeasured + question + SplitWritten(name, folder, count);
 }
 
 std::string WholeRun(const std::string& middle) {
@@ -156,11 +134,8 @@ void ExpectSegments(const std::string& folder, const std::string& name, const st
     std::string bytes = harness::ReadFile(path);
     EXPECT_EQ(bytes.size(), sizes[k - 1]) << path;
     if (k == 1) {
-      std::string header = signature;
-      const auto bits = static_cast<std::uint32_t>(count);
-      for (int i = 0; i < 4; ++i) header += static_cast<char>((bits >> (8 * i)) & 0xFF);
-      header += static_cast<char>(name.size());
-      header += name;
+      std::string header = expected::SegmentHeader(count, name);
+      header.replace(0, signature.size(), signature);
       ASSERT_GE(bytes.size(), header.size());
       EXPECT_EQ(bytes.substr(0, header.size()), header);
       bytes.erase(0, header.size());

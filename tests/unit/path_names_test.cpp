@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+#include "case_names.h"
+
 namespace {
 
 struct PathCase {
@@ -82,7 +84,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // A lead byte right after a completed character starts a new one.
                       ScanCase{"\x81\x40\x81", 3, 1},
                       // The second byte of a pair is never a lead, even in the lead range.
-                      ScanCase{"\x81\x81", 2, 2}, ScanCase{"\x81\x81\x5c", 3, 0}));
+                      ScanCase{"\x81\x81", 2, 2}, ScanCase{"\x81\x81\x5c", 3, 0}),
+    [](const ::testing::TestParamInfo<ScanCase>& info) {
+      const std::ptrdiff_t at = info.param.position;
+      return testkit::NameFromText(info.param.text) + "_At" +
+             (at < 0 ? "Minus" + std::to_string(-at) : std::to_string(at));
+    });
 
 struct NameCase {
   const char* name;

@@ -14,23 +14,15 @@
 #include <string>
 
 #include "common/copy_buffer.h"
+#include "temp_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+// Each test in a fresh folder of its own.
 class PlatformTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::path(::testing::TempDir()) /
-              ("platform_" + std::string(::testing::UnitTest::GetInstance()
-                                             ->current_test_info()
-                                             ->name()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   // A path in the test's folder, joined with the platform's own separator.
   std::string Path(const std::string& name) const {
     return folder_.string() + platform::kPathSeparator + name;
@@ -45,7 +37,8 @@ class PlatformTest : public ::testing::Test {
     return bytes.str();
   }
 
-  fs::path folder_;
+  testkit::TempFolder temp_;
+  fs::path folder_{temp_.path()};
 };
 
 std::string Random(std::size_t size) {
@@ -164,7 +157,8 @@ TEST_F(PlatformTest, CopyRangeAcrossFileSystems) {
   }
   const std::string source = Random(2 * kCopyBufferSize + 99);
   Write("in", source);
-  const std::string target = (shm / ("trenzik_copy_" + std::to_string(getpid()))).string();
+  const testkit::TempFolder in_memory(shm.string());
+  const std::string target = in_memory / "copy";
   platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
   platform::FileHandle out = platform::CreateForWriting(target.c_str());
   ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
@@ -182,8 +176,7 @@ TEST_F(PlatformTest, CopyRangeAcrossFileSystems) {
   {
     std::ifstream copy(target, std::ios::binary);
     bytes << copy.rdbuf();
-  }  // closed before the removal, which Windows refuses on an open file
-  fs::remove(target);
+  }
   EXPECT_EQ(bytes.str(), source.substr(5, 17) + source.substr(5));
 }
 

@@ -10,8 +10,14 @@
 #include <sstream>
 #include <string>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "joiner/joiner_texts.h"
 #include "splitter/splitter_texts.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -78,7 +84,11 @@ TEST_P(BannerTest, IsAnEmptyLineFourFramedLinesAndAnEmptyLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, BannerTest,
-                         ::testing::Values(&kSplitterProfile, &kJoinerProfile));
+                         ::testing::Values(&kSplitterProfile, &kJoinerProfile),
+                         [](const ::testing::TestParamInfo<const FrameProfile*>& info) {
+                           return std::string(info.param == &kSplitterProfile ? "Trenzik"
+                                                                              : "Morvel");
+                         });
 
 TEST(Banner, TitleNamesTheProgramAndVersion) {
   TestFrame test(kJoinerProfile);
@@ -103,9 +113,16 @@ void CountingRelease(void* block) {
 }
 void ReportCounts() { std::fprintf(stderr, "allocations=%d releases=%d\n", g_allocations, g_releases); }
 
-void AllocateFailingAt(const FrameProfile& profile, int fail_at, const std::string& path) {
+// Runs in the death test's child, which the parent knows only by its exit
+// status and its standard error: the frame writes there, and the counts
+// follow at exit.
+void AllocateFailingAt(const FrameProfile& profile, int fail_at) {
+#ifdef _WIN32
+  // Every byte as the frame writes it, without a CR before each LF.
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
   RunFrame frame = MakeRunFrame(profile);
-  frame.console = std::fopen(path.c_str(), "wb");
+  frame.console = stderr;
   frame.read_key = [] { return -1; };
   frame.allocator = {FailingAllocate, CountingRelease};
   g_fail_at = fail_at;
@@ -125,15 +142,10 @@ class OutOfMemoryTest : public ::testing::TestWithParam<OutOfMemoryCase> {};
 
 TEST_P(OutOfMemoryTest, PrintsTheProgramsLinesReleasesEarlierBuffersAndExitsWithOne) {
   const OutOfMemoryCase& c = GetParam();
-  const std::string path = ::testing::TempDir() + "out_of_memory_" + c.name + ".txt";
   const std::string counts = "allocations=" + std::to_string(c.fail_at) +
-                             " releases=" + std::to_string(c.fail_at - 1);
-  EXPECT_EXIT(AllocateFailingAt(*c.profile, c.fail_at, path), ::testing::ExitedWithCode(1),
-              counts);
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream written;
-  written << file.rdbuf();
-  EXPECT_EQ(written.str(), c.output);
+                             " releases=" + std::to_string(c.fail_at - 1) + "\n";
+  EXPECT_EXIT(AllocateFailingAt(*c.profile, c.fail_at), ::testing::ExitedWithCode(1),
+              ::testing::Eq(c.output + counts));
 }
 
 const std::string kClosing = "\nAfter checking the message above, press any key to exit.\n\n";
@@ -179,16 +191,18 @@ TEST(FinishRun, ShowsTheClosingPromptWaitsForOneKeyAndEndsTheLine) {
 }
 
 TEST(PromptOverwrite, AsksNothingWhenThePathCannotBeOpened) {
+  testkit::TempFolder folder;
   TestFrame test(kJoinerProfile);
   test.frame.read_key = []() -> int {
     ADD_FAILURE() << "no key may be read";
     return 'y';
   };
-  PromptOverwrite(test.frame, (::testing::TempDir() + "no/such/file").c_str());
+  PromptOverwrite(test.frame, (folder / "no/such/file").c_str());
   EXPECT_EQ(test.Output(), "");
 }
 
 struct AcceptCase {
+  const char* name;
   const FrameProfile* profile;
   int key;
   std::string after_path;
@@ -197,7 +211,8 @@ struct AcceptCase {
 class PromptAcceptTest : public ::testing::TestWithParam<AcceptCase> {};
 
 TEST_P(PromptAcceptTest, EchoesTheKeyAndPrintsTheAcceptanceLine) {
-  const std::string path = ::testing::TempDir() + "existing_output";
+  testkit::TempFolder folder;
+  const std::string path = folder / "existing_output";
   std::ofstream(path) << "old";
   TestFrame test(*GetParam().profile);
   static int key;
@@ -210,15 +225,23 @@ TEST_P(PromptAcceptTest, EchoesTheKeyAndPrintsTheAcceptanceLine) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, PromptAcceptTest,
     ::testing::Values(
-        AcceptCase{&kSplitterProfile, 'y',
+        AcceptCase{"SplitterLowerY", &kSplitterProfile, 'y',
                    "\n Ok to overwrite all files(y/n)? y\n\n Overwriting all existing files.\n\n"},
-        AcceptCase{&kJoinerProfile, 'Y',
+        AcceptCase{"JoinerUpperY", &kJoinerProfile, 'Y',
                    "\n Ok to overwrite file(y/n)? Y\n\n\n Overwriting existing file.\n"},
         // Only the low eight bits count: 0x179 reads as 'y'.
-        AcceptCase{&kJoinerProfile, 0x179,
-                   "\n Ok to overwrite file(y/n)? y\n\n\n Overwriting existing file.\n"}));
+        AcceptCase{"JoinerLowEightBitsOnly", &kJoinerProfile, 0x179,
+                   "\n Ok to overwrite file(y/n)? y\n\n\n Overwriting existing file.\n"}),
+    [](const ::testing::TestParamInfo<AcceptCase>& info) { return std::string(info.param.name); });
 
-void RefuseOverwriting(const std::string& path) {
+// Runs in the death test's child only. The file asked about lies in a
+// folder of the child's own, removed as the refusal exits (a static object
+// goes at exit), so that no folder is left behind where a death test's
+// child runs the test from its start (Windows).
+void RefuseOverwriting() {
+  static const testkit::TempFolder folder;
+  const std::string path = folder / "existing_output";
+  std::ofstream(path) << "old";
   RunFrame frame = MakeRunFrame(kJoinerProfile);
   frame.console = std::tmpfile();
   frame.read_key = [] { return static_cast<int>('n'); };
@@ -226,9 +249,7 @@ void RefuseOverwriting(const std::string& path) {
 }
 
 TEST(PromptOverwrite, RefusalAbortsWithStatusOne) {
-  const std::string path = ::testing::TempDir() + "existing_output_refused";
-  std::ofstream(path) << "old";
-  EXPECT_EXIT(RefuseOverwriting(path), ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(RefuseOverwriting(), ::testing::ExitedWithCode(1), "");
 }
 
 // Say formats each message whole before it writes it, in one piece: a

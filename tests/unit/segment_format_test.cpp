@@ -33,7 +33,11 @@ INSTANTIATE_TEST_SUITE_P(Sizes, WorkedSizeTest,
                                            WorkedSize{"a.bin", 1009, 512, 3},
                                            WorkedSize{"a.bin", 1010, 512, 3},
                                            // beyond 4 GiB: 64-bit sizes all the way
-                                           WorkedSize{"a.bin", 5000000000ULL, 1440000, 3473}));
+                                           WorkedSize{"a.bin", 5000000000ULL, 1440000, 3473}),
+                         [](const ::testing::TestParamInfo<WorkedSize>& info) {
+                           return "Source" + std::to_string(info.param.source_size) + "Segment" +
+                                  std::to_string(info.param.segment_size);
+                         });
 
 TEST(SegmentCount, RefusesACountBeyondTheSignedField) {
   std::int32_t count = 0;

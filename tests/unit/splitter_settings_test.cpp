@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "common/segment_format.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -40,13 +42,16 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"\v\f\r\n1024", true, 1024},
                       // more digits than any valid value: out of range, not wrapped
                       SizeCase{"99999999999999999999999", false, 0},
-                      SizeCase{"4294967808", false, 0}, SizeCase{"+-720000", false, 0}));
+                      SizeCase{"4294967808", false, 0}, SizeCase{"+-720000", false, 0}),
+    [](const ::testing::TestParamInfo<SizeCase>& info) {
+      return testkit::NameFromText(info.param.text);
+    });
 
 // One line of the configuration grammar. In `judged`, a positive number is
 // a valid entry's size and -1 an invalid entry.
 struct GrammarCase {
   std::string line;
-  bool flag;
+  bool flag;  // the command line gave the size: entries are not applied
   std::vector<std::int64_t> judged;
   std::size_t unjudged;
   std::ptrdiff_t error_at;  // -1: no grammar error
@@ -119,7 +124,11 @@ INSTANTIATE_TEST_SUITE_P(
         GrammarCase{"size=720000\r", false, V{720000}, 0, -1},
         GrammarCase{"x\r", false, kNone, 0, 0},
         // a value text longer than its buffer is invalid, and nothing overflows
-        GrammarCase{"size=" + std::string(200, '7'), false, V{-1}, 0, -1}));
+        GrammarCase{"size=" + std::string(200, '7'), false, V{-1}, 0, -1}),
+    [](const ::testing::TestParamInfo<GrammarCase>& info) {
+      return testkit::NameFromText(info.param.line) +
+             (info.param.flag ? "_SizeGiven" : "");
+    });
 
 TEST(ConfigGrammar, TextEndsAtTheFirstNul) {
   const std::string line("size=720000\0garbage\n", 20);
@@ -131,7 +140,8 @@ TEST(ConfigGrammar, TextEndsAtTheFirstNul) {
 
 // Pieces as the reader returns them from a file holding `bytes`.
 std::vector<std::string> Pieces(const std::string& bytes) {
-  const std::string path = ::testing::TempDir() + "config_reader.ini";
+  const testkit::TempFolder folder;
+  const std::string path = folder / "Trenzik.ini";
   std::ofstream(path, std::ios::binary) << bytes;
   ConfigReader reader{};
   reader.file = platform::OpenForReading(path.c_str());

@@ -88,7 +88,7 @@ TEST_P(WineCtrlCTest, AtTheQuestionItRefusesAndTheClosingWaitStillWaits) {
                       text::kSplitterQuestion;
   } else {
     wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
-    const std::string whole = wine::SegmentHeader(2, "abc.zip") + source;
+    const std::string whole = expected::SegmentHeader(2, "abc.zip") + source;
     harness::WriteFile(folder.Unix("data/abc.zip.1"), whole.substr(0, 512));
     harness::WriteFile(folder.Unix("data/abc.zip.2"), whole.substr(512));
     existing = folder.Unix("data/abc.zip");

@@ -44,7 +44,7 @@ TEST_P(WineStoredNameTest, RefusesDevicesAndControlBytesBindsTheRest) {
   Folder folder(build, Drive::kC);
   wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
   const std::string source = harness::RandomBytes(1000, 21);
-  const std::string whole = wine::SegmentHeader(2, c.name) + source;
+  const std::string whole = expected::SegmentHeader(2, c.name) + source;
   harness::MakeFolder(folder.Unix("set"));
   harness::WriteFile(folder.Unix("set/abc.zip.1"), whole.substr(0, 600));
   harness::WriteFile(folder.Unix("set/abc.zip.2"), whole.substr(600));

@@ -138,6 +138,7 @@ harness::RunOutcome Run(const Build& build, const Start& start) {
   run.terminal = start.console;
   run.steps = start.steps;
   run.timeout_seconds = start.timeout_seconds;
+  run.key_wait_mode = kConsoleKeyWait;
   return harness::Run(run);
 }
 
@@ -150,46 +151,5 @@ Start Plainly(const std::string& program, std::vector<std::string> arguments,
   start.locale = locale;
   return start;
 }
-
-std::string SegmentHeader(std::int32_t count, const std::string& name) {
-  std::string header = "tavex";
-  const auto bits = static_cast<std::uint32_t>(count);
-  for (int shift = 0; shift < 32; shift += 8) header += static_cast<char>((bits >> shift) & 0xFF);
-  header += static_cast<char>(name.size());
-  return header + name;
-}
-
-namespace text {
-
-std::string IniRead(int segment_size) {
-  return " Reading values from 'Trenzik.ini'.\n  [segment size] is set to: " +
-         std::to_string(segment_size) + "\n Finished reading from 'Trenzik.ini' file.\n \n";
-}
-
-std::string SplitWritten(const std::string& stored_name, const std::string& folder, int count) {
-  std::string written = " writing header.... Done!";
-  for (int k = 1; k <= count; ++k) {
-    written += "\n writing to " + stored_name + "." + std::to_string(k) + ".... Done!";
-  }
-  return written +
-         "\n\n Successfully segmented!\n\n Reult :\n  Name of the file segmented: " + stored_name +
-         "\n  Name of the folder segmented files created :\n    " + folder +
-         "\n  Total number of segment files: " + std::to_string(count) +
-         "\n\n To bind the segmented files, just drag&drop '" + stored_name +
-         ".1' file on 'Morvel' (Morvel.exe) program.\n";
-}
-
-std::string Joined(const std::string& segment_base, const std::string& stored_name,
-                   const std::string& folder, int count) {
-  std::string joined;
-  for (int k = 1; k <= count; ++k) {
-    joined += " Currently binding " + segment_base + "." + std::to_string(k) + ".... Done!\n";
-  }
-  return joined + "\n Successfully binded!\n\n Result:\n  Name of file: " + stored_name +
-         "\n  Folder the file was created:\n    " + folder +
-         "\n  Total number of files binded: " + std::to_string(count) + "\n";
-}
-
-}  // namespace text
 
 }  // namespace wine

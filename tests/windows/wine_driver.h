@@ -4,7 +4,6 @@
 // through the Unix paths of the same files.
 #pragma once
 
-#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -72,37 +71,15 @@ struct Start {
   int timeout_seconds = 60;
 };
 
+// Wine's console switches the terminal into this mode for a key wait: the
+// programs' own mode, less the signal keys, which it leaves on (Ctrl+C
+// ends the program under Wine).
+inline constexpr harness::KeyWaitMode kConsoleKeyWait{ICANON | ECHO, IXON | ICRNL};
+
 harness::RunOutcome Run(const Build& build, const Start& start);
 
 // A start without a console.
 Start Plainly(const std::string& program, std::vector<std::string> arguments,
               const std::string& working_directory, const std::string& locale = kWesternLocale);
-
-// The first bytes of segment 1 of a set.
-std::string SegmentHeader(std::int32_t count, const std::string& name);
-
-// The text the programs print, built from their message formats.
-namespace text {
-
-std::string IniRead(int segment_size);
-inline const std::string kIniMissing =
-    "\n 'Trenzik.ini' file not found..\n [segment size] is set to default: 1440000\n\n";
-inline const std::string kMeasured = " Calculating file size.... Done!\n";
-// " writing header...." up to the splitter's last summary line.
-std::string SplitWritten(const std::string& stored_name, const std::string& folder, int count);
-inline const std::string kSplitterNotFound =
-    "\nERROR:\n  File not found. \n  Check the filename and try again.\n";
-
-// The joiner's progress lines and summary.
-std::string Joined(const std::string& segment_base, const std::string& stored_name,
-                   const std::string& folder, int count);
-inline const std::string kJoinerNotFound =
-    "\n ERROR : \n\n\x81\x40"
-    "File not found. \n\n";
-
-inline const std::string kSplitterQuestion = " Ok to overwrite all files(y/n)? ";
-inline const std::string kJoinerQuestion = " Ok to overwrite file(y/n)? ";
-
-}  // namespace text
 
 }  // namespace wine

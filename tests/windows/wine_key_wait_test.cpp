@@ -3,10 +3,8 @@
 // key without Enter, Y and y accept and every other key refuses, and after
 // a refusal the closing wait waits for a key of its own, also when the
 // refusing key sent a multi-byte sequence.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,7 +22,8 @@ namespace {
 using wine::Build;
 using wine::Drive;
 using wine::Folder;
-namespace text = wine::text;
+namespace joiner = expected::joiner;
+namespace splitter = expected::splitter;
 
 enum class Program { kSplitter, kJoiner };
 
@@ -54,31 +53,14 @@ const KeyCase kKeyCases[] = {
     {"F12", "\x1b[24~", "\xe0", false},
 };
 
-// Whether the program was still running a while after the closing prompt
-// appeared: nothing left over from the answer ended the closing wait.
+// Whether the program was still running a while after the closing wait
+// began: nothing left over from the answer ended it. That nothing happens
+// can only be watched for a while.
 std::function<void(pid_t)> CheckStillWaiting(bool* waiting) {
   return [waiting](pid_t child) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     int status;
     *waiting = waitpid(child, &status, WNOHANG) == 0;
-  };
-}
-
-// Wine's console puts the terminal into raw mode only when the program first
-// reads console input; a key typed before that is cooked by the terminal
-// (Enter would arrive as LF). So the key is typed once the terminal that is
-// the program's standard input has left canonical mode.
-std::function<void(pid_t)> AwaitRawTerminal() {
-  return [](pid_t child) {
-    const std::string terminal = "/proc/" + std::to_string(child) + "/fd/0";
-    const int fd = open(terminal.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return;
-    for (int tries = 0; tries < 300; ++tries) {
-      struct termios mode {};
-      if (tcgetattr(fd, &mode) != 0 || (mode.c_lflag & ICANON) == 0) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    close(fd);
   };
 }
 
@@ -105,30 +87,33 @@ TEST_P(WineKeyWaitTest, AnswersTheOverwriteQuestionWithOneKey) {
     existing = folder.Unix("tools/abc.zip.1");
     start.program = folder.Dos("tools/Trenzik.exe");
     start.arguments = {folder.Dos("data/abc.zip")};
-    before_question = expected::kSplitterBanner + text::IniRead(512) + text::kMeasured + " '" +
+    before_question = expected::kSplitterBanner + splitter::IniRead(512) + splitter::kMeasured + " '" +
                       folder.Dos("tools/abc.zip.1") + "' already exists.\n" +
-                      text::kSplitterQuestion;
+                      splitter::kQuestion;
     accepted_rest = " Overwriting all existing files.\n\n" +
-                    text::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 2);
+                    splitter::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 2);
   } else {
     wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
-    const std::string whole = wine::SegmentHeader(2, "abc.zip") + source;
+    const std::string whole = expected::SegmentHeader(2, "abc.zip") + source;
     harness::WriteFile(folder.Unix("data/abc.zip.1"), whole.substr(0, 512));
     harness::WriteFile(folder.Unix("data/abc.zip.2"), whole.substr(512));
     existing = folder.Unix("data/abc.zip");
     start.program = folder.Dos("tools/Morvel.exe");
     start.arguments = {folder.Dos("data/abc.zip.1")};
     before_question = expected::kJoinerBanner + " '" + folder.Dos("data/abc.zip") +
-                      "' already exists.\n" + text::kJoinerQuestion;
+                      "' already exists.\n" + joiner::kQuestion;
     accepted_rest = "\n Overwriting existing file.\n" +
-                    text::Joined("abc.zip", "abc.zip", folder.Dos("data") + "\\", 2);
+                    joiner::Joined("abc.zip", "abc.zip", folder.Dos("data") + "\\", 2);
   }
   harness::WriteFile(existing, "old contents");
 
   bool still_waiting = false;
   const std::string& question =
-      program == Program::kSplitter ? text::kSplitterQuestion : text::kJoinerQuestion;
-  start.steps = {harness::Step{question, key.keys, AwaitRawTerminal()},
+      program == Program::kSplitter ? splitter::kQuestion : joiner::kQuestion;
+  // The harness types each key once Wine's console has switched the
+  // terminal into its key-wait mode (wine::kConsoleKeyWait): typed before
+  // that, Enter would arrive cooked, as LF.
+  start.steps = {harness::Step{question, key.keys, nullptr},
                  harness::Step{expected::kClosingPrompt, "x", CheckStillWaiting(&still_waiting)}};
   harness::RunOutcome run = wine::Run(build, start);
 

@@ -18,7 +18,8 @@ namespace {
 
 using wine::Drive;
 using wine::Folder;
-namespace text = wine::text;
+namespace joiner = expected::joiner;
+namespace splitter = expected::splitter;
 
 constexpr std::uint64_t kSourceSize = (std::uint64_t{1} << 32) + 1000;
 constexpr std::uint64_t kSegmentSize = 2000000000;
@@ -96,8 +97,8 @@ TEST(WineLargeFile, The32BitBuildSplitsAndJoinsASourceBeyond4GiB) {
   harness::RunOutcome run = wine::Run(build, split);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(run.output, expected::kSplitterBanner + text::IniRead(2000000000) + text::kMeasured +
-                            text::SplitWritten("big.bin", folder.Dos("tools") + "\\", 3) +
+  EXPECT_EQ(run.output, expected::kSplitterBanner + splitter::IniRead(2000000000) + splitter::kMeasured +
+                            splitter::SplitWritten("big.bin", folder.Dos("tools") + "\\", 3) +
                             expected::kClosing);
   const std::string base = folder.Unix("tools/big.bin");
   ASSERT_TRUE(harness::Exists(base + ".3"));
@@ -106,7 +107,7 @@ TEST(WineLargeFile, The32BitBuildSplitsAndJoinsASourceBeyond4GiB) {
   EXPECT_EQ(std::filesystem::file_size(base + ".3"),
             kHeaderLength + kSourceSize - 2 * kSegmentSize);
   EXPECT_FALSE(harness::Exists(base + ".4"));
-  EXPECT_EQ(ReadAt(base + ".1", 0, kHeaderLength), wine::SegmentHeader(3, "big.bin"));
+  EXPECT_EQ(ReadAt(base + ".1", 0, kHeaderLength), expected::SegmentHeader(3, "big.bin"));
   for (std::uint64_t offset : kMarkOffsets) {
     EXPECT_EQ(ReadSetAt(base, kHeaderLength + offset, kMarkLength), Mark(offset))
         << "source offset " << offset;
@@ -124,7 +125,7 @@ TEST(WineLargeFile, The32BitBuildSplitsAndJoinsASourceBeyond4GiB) {
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.output, expected::kJoinerBanner +
-                            text::Joined("big.bin", "big.bin", folder.Dos("tools") + "\\", 3) +
+                            joiner::Joined("big.bin", "big.bin", folder.Dos("tools") + "\\", 3) +
                             expected::kClosing);
   EXPECT_EQ(std::filesystem::file_size(base), kSourceSize);
   for (std::uint64_t offset : kMarkOffsets) {

@@ -20,7 +20,8 @@ namespace {
 using wine::Build;
 using wine::Drive;
 using wine::Folder;
-namespace text = wine::text;
+namespace joiner = expected::joiner;
+namespace splitter = expected::splitter;
 
 const std::string kHyoUtf8 = "\xe8\xa1\xa8";  // the character as Wine names it on disk
 const std::string kHyoSjis = "\x95\x5c";      // the same character in the code page 932
@@ -73,8 +74,8 @@ TEST_P(WineRoundTripTest, SplitsIntoTheProgramFolderAndJoinsBackByteForByte) {
       wine::Run(build, wine::Plainly(folder.Dos("tools/Trenzik.exe"), {folder.Dos("data/abc.zip")},
                                      folder.Unix("data")));
   EXPECT_EQ(split.exit_status, 0);
-  EXPECT_EQ(split.output, expected::kSplitterBanner + text::IniRead(1000) + text::kMeasured +
-                              text::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 3) +
+  EXPECT_EQ(split.output, expected::kSplitterBanner + splitter::IniRead(1000) + splitter::kMeasured +
+                              splitter::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 3) +
                               expected::kClosing);
   EXPECT_EQ(split.output.find('\r'), std::string::npos) << "a CR reached the redirected output";
   ASSERT_EQ(SegmentFiles(folder.Unix("tools")),
@@ -82,7 +83,7 @@ TEST_P(WineRoundTripTest, SplitsIntoTheProgramFolderAndJoinsBackByteForByte) {
   EXPECT_EQ(std::filesystem::file_size(folder.Unix("tools/abc.zip.1")), 1000u);
   EXPECT_EQ(std::filesystem::file_size(folder.Unix("tools/abc.zip.2")), 1000u);
   EXPECT_EQ(std::filesystem::file_size(folder.Unix("tools/abc.zip.3")), 517u);
-  const std::string header = wine::SegmentHeader(3, "abc.zip");
+  const std::string header = expected::SegmentHeader(3, "abc.zip");
   EXPECT_EQ(harness::ReadFile(folder.Unix("tools/abc.zip.1")).substr(0, header.size()), header);
   EXPECT_EQ(Rejoined(folder.Unix("tools/abc.zip"), 3, header.size()), source);
 
@@ -92,7 +93,7 @@ TEST_P(WineRoundTripTest, SplitsIntoTheProgramFolderAndJoinsBackByteForByte) {
                                      {folder.Dos("tools/abc.zip.1")}, folder.Unix("data")));
   EXPECT_EQ(join.exit_status, 0);
   EXPECT_EQ(join.output, expected::kJoinerBanner +
-                             text::Joined("abc.zip", "abc.zip", folder.Dos("tools") + "\\", 3) +
+                             joiner::Joined("abc.zip", "abc.zip", folder.Dos("tools") + "\\", 3) +
                              expected::kClosing);
   EXPECT_EQ(harness::ReadFile(folder.Unix("tools/abc.zip")), source);
 }
@@ -126,8 +127,8 @@ TEST_P(WineConfigurationTest, IsReadBesideTheProgramAndNotFromTheCurrentFolder) 
       build, wine::Plainly(folder.Dos("tools/Trenzik.exe"), {"abc.zip"}, folder.Unix("data")));
   EXPECT_EQ(run.exit_status, 0);
   // (7 + 1000 + 10) / 700 + 1 = 2 segments.
-  EXPECT_EQ(run.output, expected::kSplitterBanner + text::IniRead(700) + text::kMeasured +
-                            text::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 2) +
+  EXPECT_EQ(run.output, expected::kSplitterBanner + splitter::IniRead(700) + splitter::kMeasured +
+                            splitter::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 2) +
                             expected::kClosing);
 }
 
@@ -148,8 +149,8 @@ TEST_P(WineConfigurationTest, StartedByItsBareNameItReadsTheRootOfTheCurrentDriv
   std::filesystem::remove(root_ini);
   EXPECT_EQ(run.exit_status, 0);
   // The program folder is empty: the set lands in the current folder.
-  EXPECT_EQ(run.output, expected::kSplitterBanner + text::IniRead(600) + text::kMeasured +
-                            text::SplitWritten("abc.zip", "", 2) + expected::kClosing);
+  EXPECT_EQ(run.output, expected::kSplitterBanner + splitter::IniRead(600) + splitter::kMeasured +
+                            splitter::SplitWritten("abc.zip", "", 2) + expected::kClosing);
   EXPECT_TRUE(harness::Exists(folder.Unix("tools/abc.zip.2")));
 }
 
@@ -192,12 +193,12 @@ TEST_P(WineSplitterLookupTest, NamesTheSetAfterTheStoredName) {
 
   std::string expected_output = expected::kSplitterBanner;
   if (!c.found) {
-    expected_output += text::kSplitterNotFound;
+    expected_output += splitter::kNotFound;
   } else if (!c.opened) {
-    expected_output += text::IniRead(512) + text::kSplitterNotFound;
+    expected_output += splitter::IniRead(512) + splitter::kNotFound;
   } else {
-    expected_output += text::IniRead(512) + text::kMeasured +
-                       text::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 2);
+    expected_output += splitter::IniRead(512) + splitter::kMeasured +
+                       splitter::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 2);
   }
   EXPECT_EQ(run.output, expected_output + expected::kClosing);
   EXPECT_EQ(run.exit_status, c.opened ? 0 : 1);
@@ -205,7 +206,7 @@ TEST_P(WineSplitterLookupTest, NamesTheSetAfterTheStoredName) {
     // Named in the folder's letter case, whatever was typed.
     EXPECT_EQ(SegmentFiles(folder.Unix("tools")),
               (std::vector<std::string>{"abc.zip.1", "abc.zip.2"}));
-    const std::string header = wine::SegmentHeader(2, "abc.zip");
+    const std::string header = expected::SegmentHeader(2, "abc.zip");
     EXPECT_EQ(harness::ReadFile(folder.Unix("tools/abc.zip.1")).substr(0, header.size()), header);
     EXPECT_EQ(Rejoined(folder.Unix("tools/abc.zip"), 2, header.size()), source);
   } else {
@@ -257,7 +258,7 @@ TEST_P(WineJoinerLookupTest, FindsTheSetAndWritesItsStoredName) {
   wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
   // A set of 3 made by hand: the stored name abc.zip, the data 1500 bytes.
   const std::string source = harness::RandomBytes(1500, 6);
-  const std::string header = wine::SegmentHeader(3, "abc.zip");
+  const std::string header = expected::SegmentHeader(3, "abc.zip");
   const std::string whole = header + source;
   harness::MakeFolder(folder.Unix("set"));
   harness::WriteFile(folder.Unix("set/abc.zip.1"), whole.substr(0, 600));
@@ -270,7 +271,7 @@ TEST_P(WineJoinerLookupTest, FindsTheSetAndWritesItsStoredName) {
   const std::string shown_folder = c.in_current_folder ? "" : folder.Dos("set") + "\\";
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.output, expected::kJoinerBanner +
-                            text::Joined("abc.zip", "abc.zip", shown_folder, 3) +
+                            joiner::Joined("abc.zip", "abc.zip", shown_folder, 3) +
                             expected::kClosing);
   EXPECT_EQ(harness::ReadFile(folder.Unix("set/abc.zip")), source);
 }
@@ -337,11 +338,11 @@ TEST_P(WineShiftJisTest, KeepsTheDoubleByteCharacterWhole) {
       wine::Run(build, wine::Plainly(folder.Dos(program), {folder.Dos(Utf8(c.source))},
                                      folder.Unix(), wine::kJapaneseLocale));
   EXPECT_EQ(split.exit_status, 0);
-  EXPECT_EQ(split.output, expected::kSplitterBanner + text::IniRead(512) + text::kMeasured +
-                              text::SplitWritten(stored, program_folder_dos, 2) +
+  EXPECT_EQ(split.output, expected::kSplitterBanner + splitter::IniRead(512) + splitter::kMeasured +
+                              splitter::SplitWritten(stored, program_folder_dos, 2) +
                               expected::kClosing);
   const std::string base = folder.Unix(program_folder + "/" + kHyoUtf8 + ".zip");
-  const std::string header = wine::SegmentHeader(2, stored);
+  const std::string header = expected::SegmentHeader(2, stored);
   ASSERT_TRUE(harness::Exists(base + ".1"));
   EXPECT_EQ(harness::ReadFile(base + ".1").substr(0, header.size()), header);
   EXPECT_EQ(Rejoined(base, 2, header.size()), source);
@@ -354,7 +355,7 @@ TEST_P(WineShiftJisTest, KeepsTheDoubleByteCharacterWhole) {
                                      folder.Unix(), wine::kJapaneseLocale));
   EXPECT_EQ(join.exit_status, 0);
   EXPECT_EQ(join.output, expected::kJoinerBanner +
-                             text::Joined(stored, stored, program_folder_dos, 2) +
+                             joiner::Joined(stored, stored, program_folder_dos, 2) +
                              expected::kClosing);
   EXPECT_EQ(harness::ReadFile(base), source);
 }
@@ -401,12 +402,12 @@ TEST_P(WineNotFoundTest, BothProgramsPrintTheirLinesByteForByte) {
   harness::RunOutcome split = wine::Run(
       build, wine::Plainly(folder.Dos("Trenzik.exe"), {"missing.zip"}, folder.Unix(), locale));
   EXPECT_EQ(split.exit_status, 1);
-  EXPECT_EQ(split.output, expected::kSplitterBanner + text::kSplitterNotFound + expected::kClosing);
+  EXPECT_EQ(split.output, expected::kSplitterBanner + splitter::kNotFound + expected::kClosing);
 
   harness::RunOutcome join = wine::Run(
       build, wine::Plainly(folder.Dos("Morvel.exe"), {"missing.zip.1"}, folder.Unix(), locale));
   EXPECT_EQ(join.exit_status, 1);
-  EXPECT_EQ(join.output, expected::kJoinerBanner + text::kJoinerNotFound + expected::kAborted +
+  EXPECT_EQ(join.output, expected::kJoinerBanner + joiner::kNotFound + expected::kAborted +
                              expected::kClosing);
 }
 
