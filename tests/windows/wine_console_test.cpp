@@ -25,7 +25,8 @@ using std::chrono::seconds;
 using wine::Build;
 using wine::Drive;
 using wine::Folder;
-namespace text = wine::text;
+namespace joiner = expected::joiner;
+namespace splitter = expected::splitter;
 
 // Long enough for a loaded machine to start Wine; every wait ends as soon
 // as its condition holds.
@@ -83,9 +84,9 @@ TEST_P(WineCtrlCTest, AtTheQuestionItRefusesAndTheClosingWaitStillWaits) {
     existing = folder.Unix("tools/abc.zip.1");
     start.program = folder.Dos("tools/Trenzik.exe");
     start.arguments = {folder.Dos("data/abc.zip")};
-    before_question = expected::kSplitterBanner + text::IniRead(512) + text::kMeasured + " '" +
+    before_question = expected::kSplitterBanner + splitter::IniRead(512) + splitter::kMeasured + " '" +
                       folder.Dos("tools/abc.zip.1") + "' already exists.\n" +
-                      text::kSplitterQuestion;
+                      splitter::kQuestion;
   } else {
     wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
     const std::string whole = expected::SegmentHeader(2, "abc.zip") + source;
@@ -95,7 +96,7 @@ TEST_P(WineCtrlCTest, AtTheQuestionItRefusesAndTheClosingWaitStillWaits) {
     start.program = folder.Dos("tools/Morvel.exe");
     start.arguments = {folder.Dos("data/abc.zip.1")};
     before_question = expected::kJoinerBanner + " '" + folder.Dos("data/abc.zip") +
-                      "' already exists.\n" + text::kJoinerQuestion;
+                      "' already exists.\n" + joiner::kQuestion;
   }
   harness::WriteFile(existing, "old contents");
 
@@ -129,8 +130,8 @@ TEST_P(WineCtrlCTest, AtTheClosingWaitOfAFailureItEndsWithStatusOne) {
   start.program = folder.Dos(exe);
   start.arguments = {splitter ? "missing.zip" : "missing.zip.1"};
   const std::string failure =
-      splitter ? expected::kSplitterBanner + text::kSplitterNotFound
-               : expected::kJoinerBanner + text::kJoinerNotFound + expected::kAborted;
+      splitter ? expected::kSplitterBanner + splitter::kNotFound
+               : expected::kJoinerBanner + joiner::kNotFound + expected::kAborted;
 
   wine::TmuxConsole console;
   console.Start(build, start);

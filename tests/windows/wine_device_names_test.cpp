@@ -62,7 +62,7 @@ TEST_P(WineStoredNameTest, RefusesDevicesAndControlBytesBindsTheRest) {
   } else {
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.output, expected::kJoinerBanner +
-                              wine::text::Joined("abc.zip", c.name, folder.Dos("set") + "\\", 2) +
+                              expected::joiner::Joined("abc.zip", c.name, folder.Dos("set") + "\\", 2) +
                               expected::kClosing);
     EXPECT_EQ(harness::ReadFile(folder.Unix("set/" + c.name)), source);
   }
