@@ -98,7 +98,7 @@ const char* ShowBinding(JoinRun& run, const char* segment_path) {
 void BindSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t offset,
                  const char* display_name, platform::CopyBuffer buffer) {
   platform::CopyOutcome outcome =
-      platform::CopyRange(segment, offset, run.output, run.written, kToEndOfFile, buffer);
+      CopyRange(segment, offset, run.output, run.written, kToEndOfFile, buffer);
   if (outcome.failure == platform::CopyFailure::kRead) {
     FailWithName(run.frame, kCannotReadSegment, display_name);
   }
