@@ -44,6 +44,9 @@ for program in Trenzik Morvel; do
 done
 
 measure=(python3 "$here/bench/measure.py" run)
+# cat of 200,000 segments takes them all on its command line, which the
+# kernel bounds by a quarter of the stack limit (6 MiB at most).
+ulimit -s 65536
 work=$(mktemp -d "${TMPDIR:-/tmp}/trenzik-bench-XXXXXX")
 source "$here/bench/fresh_fs.sh"
 trap 'drop_fs; rm -rf "$work"' EXIT
@@ -60,10 +63,11 @@ rotated() {
 # What a step left dirty is written back before the next one is timed.
 settle() { sync -f "$fs_root"; }
 
-# stage MIB FS_MIB: a new file system of FS_MIB holding the input (the first
-# MIB MiB of the master file) in the page cache.
+# stage MIB FS_MIB: a new file system of FS_MIB (4 GiB at least, so that
+# mkfs.ext4's usual inode count holds 200,000 small files) holding the input
+# (the first MIB MiB of the master file) in the page cache.
 stage() {
-  fresh_fs "$kind" "$2"
+  fresh_fs "$kind" $(($2 > 4096 ? $2 : 4096))
   head -c $(($1 << 20)) "$work/master.bin" >"$fs_root/big.bin"
   settle
   fs_types[$kind]=$(fs_describe)
