@@ -1,96 +1,194 @@
 #!/usr/bin/env bash
-# Times Trenzik and Morvel against cp, split and cat on a 1 GiB file of
-# random bytes held in the page cache, alternating the commands and taking
-# the median of several rounds, and reports each program's peak memory.
+# Times Trenzik and Morvel against cp, split and cat, on a freshly made file
+# system for every group of runs, and prints the results as Markdown.
 #
-#   bench/run_bench.sh [build folder] [rounds]
+#   bench/run_bench.sh [build folder] [rounds]      (as root, for the mounts)
 #
-# The build folder defaults to build/release (cmake --workflow --preset release).
-# The work folder is TMPDIR (default /tmp); TMPDIR=/dev/shm measures in RAM,
-# without the file system's own costs.
+# The build folder defaults to build/release (cmake --workflow --preset
+# release); rounds to 5. Knobs, for a quick run or a narrower one:
+#   BENCH_SIZE_MIB   the large file, default 1024 (1 GiB)
+#   BENCH_SMALL_MIB  the small file, default 100 (100 MiB)
+#   BENCH_FS         file systems, default "ext4 tmpfs"
+#   BENCH_GROUPS     segment sizes, default "1440000 100000000 4096 512"
+#   TMPDIR           where the work folder goes (default /tmp)
+# e.g. BENCH_SIZE_MIB=64 BENCH_SMALL_MIB=8 bench/run_bench.sh build/release 1
+#
+# Every group starts on a new file system (mkfs.ext4 with its default
+# journal on an image file through a loop device, or a new tmpfs) holding
+# only the input, so no run creates files where files were just deleted.
+# Without root or loop devices it measures in plain folders and says so.
+#
+# Groups, per segment size S (all but 512): cp of the input, split -b S and
+# Trenzik at S in rotated order; then cat of Trenzik's set and Morvel of it,
+# rotated. At 1440000 and 4096 also, on a file system of its own, Trenzik
+# into a fresh folder against Trenzik over an existing set answered "y",
+# both through a pseudo terminal. At 512: Morvel and cat over a set made
+# beforehand. 1440000 and 100000000 use the large file, 4096 and 512 the
+# small one. Wall and CPU (user + system) time per run, GNU time's peak
+# memory; ratios are taken within a round and their medians reported.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build/release}" && pwd)
 rounds=${2:-5}
 size_mib=${BENCH_SIZE_MIB:-1024}
-for tool in /usr/bin/time split cat cp; do
-  command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install time coreutils)" >&2; exit 1; }
+small_mib=${BENCH_SMALL_MIB:-100}
+read -r -a kinds <<<"${BENCH_FS:-ext4 tmpfs}"
+read -r -a groups <<<"${BENCH_GROUPS:-1440000 100000000 4096 512}"
+for tool in /usr/bin/time python3 split cat cp cmp mkfs.ext4 losetup; do
+  command -v "$tool" >/dev/null ||
+    { echo "bench: $tool is missing (apt-get install time python3 coreutils e2fsprogs mount)" >&2; exit 1; }
+done
+for program in Trenzik Morvel; do
+  [[ -x $build/$program ]] || { echo "bench: no $build/$program; build it first" >&2; exit 1; }
 done
 
+measure=(python3 "$here/bench/measure.py" run)
+# cat of 200,000 segments takes them all on its command line, which the
+# kernel bounds by a quarter of the stack limit (6 MiB at most).
+ulimit -s 65536
 work=$(mktemp -d "${TMPDIR:-/tmp}/trenzik-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-input="$work/big.bin"
-head -c $((size_mib * 1048576)) /dev/urandom >"$input"
-bytes=$(stat -c %s "$input")
-cat "$input" >/dev/null  # into the page cache
+source "$here/bench/fresh_fs.sh"
+trap 'drop_fs; rm -rf "$work"' EXIT
+head -c $((size_mib << 20)) /dev/urandom >"$work/master.bin"
 
-# run NAME COMMAND...: one timed run; appends "microseconds peak_kib" to NAME's log.
-run() {
-  local name=$1
+# rotated N ITEMS...: the items, starting at position N modulo their count.
+rotated() {
+  local n=$1
   shift
-  local start end
-  start=$(date +%s%N)
-  /usr/bin/time -f "%M" -o "$work/rss" "$@" </dev/null >/dev/null 2>&1
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 )) $(cat "$work/rss")" >>"$work/$name.log"
+  local items=("$@") k
+  for ((k = 0; k < ${#items[@]}; k++)); do echo "${items[(n + k) % ${#items[@]}]}"; done
 }
 
-# Every command writes into a folder of its own, made just before it runs
-# and removed right after, so that no command pays for another's files.
-fresh() {
-  rm -rf "$work/out"
-  mkdir "$work/out"
-  sync
+# What a step left dirty is written back before the next one is timed.
+settle() { sync -f "$fs_root"; }
+
+# stage MIB FS_MIB: a new file system of FS_MIB (4 GiB at least, so that
+# mkfs.ext4's usual inode count holds 200,000 small files) holding the input
+# (the first MIB MiB of the master file) in the page cache.
+stage() {
+  fresh_fs "$kind" $(($2 > 4096 ? $2 : 4096))
+  head -c $(($1 << 20)) "$work/master.bin" >"$fs_root/big.bin"
+  settle
+  fs_types[$kind]=$(fs_describe)
 }
 
+# make_set FOLDER S: Trenzik's set of the input in FOLDER (untimed).
+make_set() {
+  mkdir "$1"
+  ln -s "$build/Trenzik" "$1/Trenzik"
+  (cd "$1" && setsid -w ./Trenzik "$fs_root/big.bin" "$2" </dev/null >/dev/null 2>&1)
+  settle
+}
+
+# timed LABEL [measure options] -- COMMAND...: one measured run.
+timed() {
+  local label=$1
+  shift
+  settle
+  "${measure[@]}" "$log" "$label" "$round" "$@"
+}
+
+# One command of the splitting step; each writes into a folder of its own.
+split_step() {
+  local which=$1 s=$2 mib=$3
+  case $which in
+    cp) timed "cp@$s" -- cp "$fs_root/big.bin" "$fs_root/copy-$s.bin" ;;
+    split)
+      mkdir "$fs_root/split-$s"
+      timed "split@$s" -- split -b "$s" "$fs_root/big.bin" "$fs_root/split-$s/big.bin." ;;
+    Trenzik)
+      mkdir "$fs_root/set-$s"
+      ln -s "$build/Trenzik" "$fs_root/set-$s/Trenzik"
+      timed "Trenzik@$s" -- "$fs_root/set-$s/Trenzik" "$fs_root/big.bin" "$s" ;;
+  esac
+}
+
+# One command of the joining step, over Trenzik's set in FOLDER.
+join_step() {
+  local which=$1 s=$2 folder=$3
+  local count
+  count=$(find "$folder" -name 'big.bin.*' | wc -l)
+  case $which in
+    cat)
+      # Names relative to the set's folder keep 200,000 of them within
+      # the command line's limit.
+      local names=()
+      for ((k = 1; k <= count; k++)); do names+=("big.bin.$k"); done
+      timed "cat@$s" --cwd "$folder" --out "$fs_root/cat-$s.bin" -- cat "${names[@]}" ;;
+    Morvel)
+      timed "Morvel@$s" -- "$build/Morvel" "$folder/big.bin.1"
+      cmp -s "$fs_root/big.bin" "$folder/big.bin" ||
+        { echo "bench: Morvel's output at $s differs from the input" >&2; exit 1; } ;;
+  esac
+}
+
+# Trenzik into a fresh folder, and over an existing set answered "y".
+overwrite_step() {
+  local which=$1 s=$2
+  case $which in
+    fresh)
+      mkdir "$fs_root/fresh-$s"
+      ln -s "$build/Trenzik" "$fs_root/fresh-$s/Trenzik"
+      timed "Trenzik-fresh@$s" --pty -- "$fs_root/fresh-$s/Trenzik" "$fs_root/big.bin" "$s" ;;
+    over)
+      timed "Trenzik-over@$s" --pty -- "$fs_root/old-$s/Trenzik" "$fs_root/big.bin" "$s" ;;
+  esac
+}
+
+declare -A fs_types
 for ((round = 1; round <= rounds; round++)); do
-  for segment in 1440000 100000000; do
-    fresh
-    run "cp" cp "$input" "$work/out/copy.bin"
-    fresh
-    run "split-$segment" split -b "$segment" "$input" "$work/out/part."
-    fresh
-    # The set goes into the program's own folder; setsid: no terminal, so
-    # the closing key wait ends at once.
-    ln -s "$build/Trenzik" "$work/out/Trenzik"
-    ln -s "$build/Morvel" "$work/out/Morvel"
-    run "trenzik-$segment" setsid "$work/out/Trenzik" "$input" "$segment"
-    count=$(ls "$work"/out/big.bin.* | wc -l)
-    segments=$(for ((k = 1; k <= count; k++)); do printf '%s ' "$work/out/big.bin.$k"; done)
-    run "cat-$segment" sh -c "cat $segments >'$work/out/cat.bin'"
-    rm -f "$work/out/cat.bin"
-    sync
-    run "morvel-$segment" setsid "$work/out/Morvel" "$work/out/big.bin.1"
-    cmp -s "$input" "$work/out/big.bin" || { echo "bench: Morvel's output differs from the input" >&2; exit 1; }
+  for kind in "${kinds[@]}"; do
+    log=$work/$kind.log
+    for s in "${groups[@]}"; do
+      echo "bench: round $round of $rounds, $kind, segments of $s" >&2
+      mib=$size_mib
+      [[ $s == 4096 || $s == 512 ]] && mib=$small_mib
+      if (((mib << 20) <= s)); then
+        echo "bench: $mib MiB fits one segment of $s; group left out" >&2
+        continue
+      fi
+      fs_mib=$((mib * 6 + 256))
+      stage "$mib" "$fs_mib"
+      if [[ $s == 512 ]]; then
+        make_set "$fs_root/set-$s" "$s"
+        for which in $(rotated "$round" cat Morvel); do join_step "$which" "$s" "$fs_root/set-$s"; done
+        continue
+      fi
+      for which in $(rotated "$round" cp split Trenzik); do split_step "$which" "$s" "$mib"; done
+      for which in $(rotated "$round" cat Morvel); do join_step "$which" "$s" "$fs_root/set-$s"; done
+      if [[ $s == 1440000 || $s == 4096 ]]; then
+        stage "$mib" $((mib * 3 + 256))
+        make_set "$fs_root/old-$s" "$s"
+        for which in $(rotated "$round" fresh over); do overwrite_step "$which" "$s"; done
+      fi
+    done
   done
 done
-rm -rf "$work/out"
+drop_fs
 
-# median of column 1 (microseconds) and the largest peak memory of a log
-median() { sort -n "$work/$1.log" | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
-peak() { awk 'm < $2 { m = $2 } END { print m }' "$work/$1.log"; }
-mbps() { awk -v b="$bytes" -v us="$1" 'BEGIN { printf "%.0f", b / us }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-
-cp_us=$(median cp)
-printf 'File: %d MiB of random bytes in the page cache, in %s (%s); %d rounds, median times.\n\n' \
-  "$size_mib" "${TMPDIR:-/tmp}" "$(stat -f -c %T "$work")" "$rounds"
-printf '%-22s %10s %8s %12s\n' command seconds MB/s "peak KiB"
-printf '%-22s %10.3f %8s %12s\n' "cp" "$(awk -v u="$cp_us" 'BEGIN{print u/1e6}')" "$(mbps "$cp_us")" "$(peak cp)"
-for segment in 1440000 100000000; do
-  for name in split trenzik cat morvel; do
-    us=$(median "$name-$segment")
-    printf '%-22s %10.3f %8s %12s\n' "$name -b $segment" "$(awk -v u="$us" 'BEGIN{print u/1e6}')" \
-      "$(mbps "$us")" "$(peak "$name-$segment")"
-  done
+# Targets: the wall-time ratio's median must not exceed the bound.
+ratios=()
+for s in "${groups[@]}"; do
+  case $s in
+    1440000) bound_cp=1.10 bound_split=0.75 bound_mcp=1.15 bound_cat=0.85 bound_over=1.2 ;;
+    4096) bound_cp= bound_split= bound_mcp= bound_cat= bound_over=1.3 ;;
+    512) ratios+=("Morvel/cat at 512=Morvel@512/cat@512<=1.3"); continue ;;
+    *) bound_cp= bound_split= bound_mcp= bound_cat= bound_over= ;;
+  esac
+  ratios+=("Trenzik/cp at $s=Trenzik@$s/cp@$s${bound_cp:+<=$bound_cp}"
+           "Trenzik/split at $s=Trenzik@$s/split@$s${bound_split:+<=$bound_split}"
+           "Morvel/cp at $s=Morvel@$s/cp@$s${bound_mcp:+<=$bound_mcp}"
+           "Morvel/cat at $s=Morvel@$s/cat@$s${bound_cat:+<=$bound_cat}")
+  [[ -n $bound_over ]] &&
+    ratios+=("over existing/fresh at $s=Trenzik-over@$s/Trenzik-fresh@$s<=$bound_over")
 done
+
+echo "## Benchmark, $(date -u +%Y-%m-%d), $(nproc) CPUs, Linux $(uname -r)"
 echo
-printf '%-12s %14s %16s %14s %14s\n' segment Trenzik/cp Trenzik/split Morvel/cp Morvel/cat
-for segment in 1440000 100000000; do
-  t=$(median "trenzik-$segment")
-  m=$(median "morvel-$segment")
-  printf '%-12s %14s %16s %14s %14s\n' "$segment" "$(ratio "$t" "$cp_us")" \
-    "$(ratio "$t" "$(median "split-$segment")")" "$(ratio "$m" "$cp_us")" \
-    "$(ratio "$m" "$(median "cat-$segment")")"
+echo "Large file $size_mib MiB, small file $small_mib MiB, random bytes; $rounds rounds."
+echo
+for kind in "${kinds[@]}"; do
+  python3 "$here/bench/measure.py" report "$work/$kind.log" \
+    "$kind (${fs_types[$kind]:-?}), build $(basename "$build")" "${ratios[@]}"
 done

@@ -8,9 +8,53 @@ constexpr std::align_val_t kPageAlignment{4096};
 
 platform::CopyBuffer AcquireCopyBuffer() {
   void* block = ::operator new[](kCopyBufferSize, kPageAlignment, std::nothrow);
-  return {static_cast<unsigned char*>(block), block != nullptr ? kCopyBufferSize : 0};
+  if (block == nullptr) return {nullptr, 0, platform::CopyPipe{}};
+  return {static_cast<unsigned char*>(block), kCopyBufferSize,
+          platform::OpenCopyPipe(kCopyBufferSize)};
 }
 
 void ReleaseCopyBuffer(platform::CopyBuffer buffer) {
+  platform::CloseCopyPipe(buffer.pipe);
   if (buffer.bytes != nullptr) ::operator delete[](buffer.bytes, kPageAlignment);
+}
+
+platform::CopyOutcome CopyRange(platform::FileHandle from, std::uint64_t from_offset,
+                                platform::FileHandle to, std::uint64_t to_offset,
+                                std::uint64_t count, const platform::CopyBuffer& buffer,
+                                platform::KernelRoute route) {
+  const platform::KernelCopyResult kernel =
+      platform::KernelCopy(from, from_offset, to, to_offset, count, buffer, route);
+  if (kernel.stop == platform::KernelStop::kFinished) {
+    return {kernel.copied, platform::CopyFailure::kNone};
+  }
+  // Whatever stopped the kernel, plain reads and writes take over where it
+  // left off: they confirm an end and tell which side failed.
+  const platform::CopyOutcome rest =
+      CopyBlocks(from, from_offset + kernel.copied, to, to_offset + kernel.copied,
+                 count - kernel.copied, buffer);
+  return {kernel.copied + rest.copied, rest.failure};
+}
+
+platform::CopyOutcome CopyBlocks(platform::FileHandle from, std::uint64_t from_offset,
+                                 platform::FileHandle to, std::uint64_t to_offset,
+                                 std::uint64_t count, const platform::CopyBuffer& buffer) {
+  platform::CopyOutcome outcome{0, platform::CopyFailure::kNone};
+  while (outcome.copied < count) {
+    const std::uint64_t left = count - outcome.copied;
+    const std::size_t want = left < buffer.size ? static_cast<std::size_t>(left) : buffer.size;
+    const std::int64_t got =
+        platform::ReadAt(from, from_offset + outcome.copied, buffer.bytes, want);
+    if (got < 0) {
+      outcome.failure = platform::CopyFailure::kRead;
+      break;
+    }
+    if (got == 0) break;  // the input ended early
+    if (!platform::WriteAt(to, to_offset + outcome.copied, buffer.bytes,
+                           static_cast<std::size_t>(got))) {
+      outcome.failure = platform::CopyFailure::kWrite;
+      break;
+    }
+    outcome.copied += static_cast<std::uint64_t>(got);
+  }
+  return outcome;
 }

@@ -1,12 +1,29 @@
-// The one block buffer a run copies through when the kernel cannot copy
-// between files by itself.
+// The one way both programs copy between two open files: the kernel's own
+// path where the platform has one, then a loop of block reads and writes
+// through one buffer, the same on every platform.
 #pragma once
 
 #include "platform/platform.h"
 
 inline constexpr std::size_t kCopyBufferSize = std::size_t{1} << 20;
 
-// A page-aligned buffer of kCopyBufferSize bytes; bytes is null when memory
-// is short.
+// A page-aligned buffer of kCopyBufferSize bytes, with the platform's copy
+// pipe of the same size where it has one; bytes is null when memory is short.
 platform::CopyBuffer AcquireCopyBuffer();
 void ReleaseCopyBuffer(platform::CopyBuffer buffer);
+
+// Copies `count` bytes from `from` at `from_offset` to `to` at `to_offset`.
+// Copies less only when the input ends early; a failure says which side
+// failed, and the bytes before it are in place. `route` picks the kernel's
+// way for tests and the engine benchmark; the programs let it choose.
+platform::CopyOutcome CopyRange(platform::FileHandle from, std::uint64_t from_offset,
+                                platform::FileHandle to, std::uint64_t to_offset,
+                                std::uint64_t count, const platform::CopyBuffer& buffer,
+                                platform::KernelRoute route = platform::KernelRoute::kChosen);
+
+// The block loop alone: ReadAt and WriteAt through `buffer`. A read that
+// fails is kRead, a write that fails (a full disk too) kWrite, a read that
+// finds the end stops the copy.
+platform::CopyOutcome CopyBlocks(platform::FileHandle from, std::uint64_t from_offset,
+                                 platform::FileHandle to, std::uint64_t to_offset,
+                                 std::uint64_t count, const platform::CopyBuffer& buffer);

@@ -171,7 +171,7 @@ const char* ShowBinding(JoinRun& run, const char* segment_path) {
 void BindSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t offset,
                  std::uint64_t count, const char* display_name, platform::CopyBuffer buffer) {
   platform::CopyOutcome outcome =
-      platform::CopyRange(segment, offset, run.output, run.written, count, buffer);
+      CopyRange(segment, offset, run.output, run.written, count, buffer);
   if (outcome.failure == platform::CopyFailure::kRead) {
     DiscardOutput(run);
     FailCannotReadSegment(run.frame, display_name);

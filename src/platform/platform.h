@@ -123,20 +123,57 @@ bool RegularFileSize(FileHandle file, std::uint64_t* size);
 // True when both paths name the same existing file.
 bool SameFile(const char* path_a, const char* path_b);
 
-// Block copy between two open files at explicit offsets.
+// Block copy between two open files at explicit offsets. The loop through
+// the caller's buffer (ReadAt, WriteAt) lives in common/copy_buffer.h; the
+// platform offers only the kernel's own way of moving the bytes.
+
+// A pipe the kernel moves file pages through (Linux); closed ends where
+// there is none. Made once per run, so a copy costs no pipe of its own.
+struct CopyPipe {
+  FileHandle read_end = kNoFile;
+  FileHandle write_end = kNoFile;
+  std::size_t capacity = 0;  // bytes it holds at most; 0 when there is no pipe
+};
+// A pipe enlarged to `capacity` bytes where the system allows, else one of
+// its usual size; a CopyPipe without ends when none can be made.
+CopyPipe OpenCopyPipe(std::size_t capacity);
+void CloseCopyPipe(CopyPipe pipe);
+
 struct CopyBuffer {
   unsigned char* bytes;
   std::size_t size;
+  CopyPipe pipe;
 };
 enum class CopyFailure { kNone, kRead, kWrite };
 struct CopyOutcome {
   std::uint64_t copied;  // less than asked only when the input ended early
   CopyFailure failure;
 };
-// Copies `count` bytes from `from` at `from_offset` to `to` at `to_offset`,
-// using the kernel's in-place copy where there is one and `buffer` otherwise.
-CopyOutcome CopyRange(FileHandle from, std::uint64_t from_offset, FileHandle to,
-                      std::uint64_t to_offset, std::uint64_t count, CopyBuffer buffer);
+
+// Why KernelCopy stopped. Whatever the reason, the bytes counted as copied
+// are in place, and the caller goes on with plain reads and writes from
+// there: they confirm an end, tell a read failure from a write failure, and
+// work where the kernel cannot.
+enum class KernelStop {
+  kFinished,  // all `count` bytes moved
+  kEnded,     // the kernel found no more input
+  kRefused,   // no such call here: another file system, a kind of file it cannot move
+  kFailed,    // an error on either side
+};
+struct KernelCopyResult {
+  std::uint64_t copied;
+  KernelStop stop;
+};
+// The kernel's ways: through the pipe (splice), or file to file
+// (copy_file_range). kChosen takes the one measured fastest for the offsets
+// and size asked; the others are there for tests and the engine benchmark.
+enum class KernelRoute { kChosen, kPipe, kFileToFile };
+// Moves up to `count` bytes from `from` at `from_offset` to `to` at
+// `to_offset` without the buffer's memory, as far as the kernel can. Win32
+// has no such way: it copies nothing and reports kRefused.
+KernelCopyResult KernelCopy(FileHandle from, std::uint64_t from_offset, FileHandle to,
+                            std::uint64_t to_offset, std::uint64_t count, const CopyBuffer& buffer,
+                            KernelRoute route = KernelRoute::kChosen);
 
 // Directory-entry lookup, as FindFirstFileA does it: the last component may
 // hold the wildcards '*' and '?'; folders match too; the stored name is the

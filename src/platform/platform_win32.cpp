@@ -323,26 +323,16 @@ bool SameFile(const char* path_a, const char* path_b) {
   return same;
 }
 
-CopyOutcome CopyRange(FileHandle from, std::uint64_t from_offset, FileHandle to,
-                      std::uint64_t to_offset, std::uint64_t count, CopyBuffer buffer) {
-  // Win32 has no in-place copy between two open handles; go through the buffer.
-  CopyOutcome outcome{0, CopyFailure::kNone};
-  while (outcome.copied < count) {
-    const std::uint64_t left = count - outcome.copied;
-    const std::size_t want = (left < buffer.size) ? static_cast<std::size_t>(left) : buffer.size;
-    const std::int64_t got = ReadAt(from, from_offset + outcome.copied, buffer.bytes, want);
-    if (got < 0) {
-      outcome.failure = CopyFailure::kRead;
-      break;
-    }
-    if (got == 0) break;  // the input ended early
-    if (!WriteAt(to, to_offset + outcome.copied, buffer.bytes, static_cast<std::size_t>(got))) {
-      outcome.failure = CopyFailure::kWrite;
-      break;
-    }
-    outcome.copied += static_cast<std::uint64_t>(got);
-  }
-  return outcome;
+// Win32 has no way to move bytes between two open handles inside the
+// system; every copy goes through the caller's buffer (common/copy_buffer.h).
+CopyPipe OpenCopyPipe(std::size_t /*capacity*/) { return CopyPipe{}; }
+
+void CloseCopyPipe(CopyPipe /*pipe*/) {}
+
+KernelCopyResult KernelCopy(FileHandle /*from*/, std::uint64_t /*from_offset*/,
+                            FileHandle /*to*/, std::uint64_t /*to_offset*/, std::uint64_t count,
+                            const CopyBuffer& /*buffer*/, KernelRoute /*route*/) {
+  return {0, count == 0 ? KernelStop::kFinished : KernelStop::kRefused};
 }
 
 EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t capacity) {

@@ -151,7 +151,7 @@ void CopySegments(SplitRun& run, std::uint64_t header_length, platform::CopyBuff
     const std::uint64_t left = run.input_size - copied;
     const std::uint64_t take = room < left ? room : left;
     platform::CopyOutcome outcome =
-        platform::CopyRange(run.input, copied, run.segment.file, segment_offset, take, buffer);
+        CopyRange(run.input, copied, run.segment.file, segment_offset, take, buffer);
     if (outcome.failure == platform::CopyFailure::kRead) {
       FailCannotReadInput(run.frame, run.settings.input_path);
     }

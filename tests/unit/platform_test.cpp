@@ -101,7 +101,7 @@ TEST_P(CopyRangeTest, CopiesExactlyTheRangeAsked) {
   ASSERT_TRUE(platform::WriteAt(out, 0, std::string(c.to_offset, 'h').data(), c.to_offset));
   platform::CopyBuffer buffer = AcquireCopyBuffer();
   platform::CopyOutcome outcome =
-      platform::CopyRange(in, c.from_offset, out, c.to_offset, c.count, buffer);
+      CopyRange(in, c.from_offset, out, c.to_offset, c.count, buffer);
   ReleaseCopyBuffer(buffer);
   EXPECT_EQ(outcome.failure, platform::CopyFailure::kNone);
   const std::uint64_t available = source.size() - c.from_offset;
@@ -132,14 +132,14 @@ TEST_F(PlatformTest, CopyRangeTellsAFailedWriteFromAFailedRead) {
   platform::FileHandle full = platform::CreateForWriting("/dev/full");
   platform::CopyBuffer buffer = AcquireCopyBuffer();
   for (std::uint64_t to_offset : {0, 17}) {
-    EXPECT_EQ(platform::CopyRange(in, 0, full, to_offset, 100000, buffer).failure,
+    EXPECT_EQ(CopyRange(in, 0, full, to_offset, 100000, buffer).failure,
               platform::CopyFailure::kWrite);
   }
   // Reading a process's memory at address 0 fails.
   platform::FileHandle memory = platform::OpenForReading("/proc/self/mem");
   platform::FileHandle out = platform::CreateForWriting(Path("out").c_str());
   for (std::uint64_t to_offset : {0, 17}) {
-    EXPECT_EQ(platform::CopyRange(memory, 0, out, to_offset, 4096, buffer).failure,
+    EXPECT_EQ(CopyRange(memory, 0, out, to_offset, 4096, buffer).failure,
               platform::CopyFailure::kRead);
   }
   ReleaseCopyBuffer(buffer);
@@ -165,7 +165,7 @@ TEST_F(PlatformTest, CopyRangeAcrossFileSystems) {
   platform::CopyBuffer buffer = AcquireCopyBuffer();
   for (std::uint64_t to_offset : {0, 17}) {
     platform::CopyOutcome outcome =
-        platform::CopyRange(in, 5, out, to_offset, std::uint64_t{1} << 40, buffer);
+        CopyRange(in, 5, out, to_offset, std::uint64_t{1} << 40, buffer);
     EXPECT_EQ(outcome.failure, platform::CopyFailure::kNone);
     EXPECT_EQ(outcome.copied, source.size() - 5);
   }

@@ -1,0 +1,128 @@
+// The block loop that every copy ends in, on whichever platform the tests
+// run: exact bytes at any offsets, an early end, and a failure on either
+// side told apart.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "common/copy_buffer.h"
+#include "platform/platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class BlockCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A folder of the test's own, made the way mkdtemp makes one: a new
+    // name that no other run can hold.
+    std::random_device seed;
+    for (;;) {
+      folder_ = fs::temp_directory_path() / ("block_copy_" + std::to_string(seed()));
+      if (fs::create_directory(folder_)) break;
+    }
+    buffer_ = AcquireCopyBuffer();
+    ASSERT_NE(buffer_.bytes, nullptr);
+  }
+  void TearDown() override {
+    ReleaseCopyBuffer(buffer_);
+    fs::remove_all(folder_);
+  }
+
+  std::string Path(const std::string& name) const {
+    return folder_.string() + platform::kPathSeparator + name;
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream file(Path(name), std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+  }
+
+  fs::path folder_;
+  platform::CopyBuffer buffer_{};
+};
+
+std::string Random(std::size_t size) {
+  std::mt19937 generator(7);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
+
+struct BlockCase {
+  const char* name;
+  std::uint64_t from_offset;
+  std::uint64_t to_offset;
+  std::uint64_t count;
+};
+
+void PrintTo(const BlockCase& c, std::ostream* out) { *out << c.name; }
+
+class BlockLoopTest : public BlockCopyTest, public ::testing::WithParamInterface<BlockCase> {};
+
+TEST_P(BlockLoopTest, CopiesTheRangeOrWhatTheInputHolds) {
+  const BlockCase& c = GetParam();
+  const std::string source = Random(2 * kCopyBufferSize + 4321);
+  Write("in", source);
+  const std::string before(c.to_offset, 'h');
+  Write("out", before);
+  platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
+  platform::FileHandle out = platform::CreateForWriting(Path("out").c_str());
+  ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
+  ASSERT_TRUE(platform::WriteAt(out, 0, before.data(), before.size()));
+  const platform::CopyOutcome outcome =
+      CopyBlocks(in, c.from_offset, out, c.to_offset, c.count, buffer_);
+  platform::CloseFile(in);
+  EXPECT_TRUE(platform::CloseFile(out));
+  const std::uint64_t held = source.size() - c.from_offset;
+  const std::uint64_t expected = c.count < held ? c.count : held;
+  EXPECT_EQ(outcome.failure, platform::CopyFailure::kNone);
+  EXPECT_EQ(outcome.copied, expected);
+  EXPECT_EQ(Read("out"), before + source.substr(c.from_offset, expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, BlockLoopTest,
+    ::testing::Values(BlockCase{"ExactlyOneBuffer", 0, 0, kCopyBufferSize},
+                      BlockCase{"ShiftedAcrossBuffers", 3, 17, 2 * kCopyBufferSize + 5},
+                      BlockCase{"InputEndsEarly", 100, 0, 4 * kCopyBufferSize},
+                      BlockCase{"StartsAtTheEnd", 2 * kCopyBufferSize + 4321, 9, 10},
+                      BlockCase{"Nothing", 5, 5, 0}),
+    [](const ::testing::TestParamInfo<BlockCase>& info) { return info.param.name; });
+
+// A file opened only for writing cannot be read, and one opened only for
+// reading cannot be written, on every platform; the loop names the side.
+TEST_F(BlockCopyTest, TellsAFailedReadFromAFailedWrite) {
+  Write("in", Random(5000));
+  Write("other", Random(10));
+  platform::FileHandle write_only = platform::CreateForWriting(Path("write_only").c_str());
+  platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
+  platform::FileHandle read_only = platform::OpenForReading(Path("other").c_str());
+  ASSERT_TRUE(platform::IsOpen(write_only) && platform::IsOpen(in) && platform::IsOpen(read_only));
+
+  platform::CopyOutcome unreadable = CopyBlocks(write_only, 0, read_only, 0, 100, buffer_);
+  EXPECT_EQ(unreadable.failure, platform::CopyFailure::kRead);
+  EXPECT_EQ(unreadable.copied, 0u);
+  platform::CopyOutcome unwritable = CopyBlocks(in, 0, read_only, 3, 5000, buffer_);
+  EXPECT_EQ(unwritable.failure, platform::CopyFailure::kWrite);
+  EXPECT_EQ(unwritable.copied, 0u);
+  // The same through the whole copy, whatever the kernel's way refuses.
+  EXPECT_EQ(CopyRange(write_only, 0, read_only, 0, 100, buffer_).failure,
+            platform::CopyFailure::kRead);
+  EXPECT_EQ(CopyRange(in, 0, read_only, 3, 5000, buffer_).failure, platform::CopyFailure::kWrite);
+
+  for (platform::FileHandle file : {write_only, in, read_only}) platform::CloseFile(file);
+  EXPECT_EQ(Read("other").size(), 10u);
+}
+
+}  // namespace
