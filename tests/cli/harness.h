@@ -83,4 +83,22 @@ void MakeFolder(const std::string& path);
 // name any folder.
 void LinkProgram(const std::string& target, const std::string& link);
 
+#ifdef TRENZIK_PROGRAM
+// A splitter run through the terminal that meets an existing first segment
+// and so asks its question.
+struct QuestionSetup {
+  TempFolder folder;
+  ProgramRun run;
+  QuestionSetup() {
+    LinkProgram(TRENZIK_PROGRAM, folder / "bin/Trenzik");
+    WriteFile(folder / "abc.zip", RandomBytes(600, 1));
+    WriteFile(folder / "bin/abc.zip.1", "old segment");
+    run.executable = folder / "bin/Trenzik";
+    run.words = {folder / "bin/Trenzik", "abc.zip", "512"};
+    run.working_directory = folder.path();
+    run.terminal = true;
+  }
+};
+#endif
+
 }  // namespace harness

@@ -20,20 +20,7 @@ using harness::Step;
 
 const std::string& kQuestion = expected::splitter::kQuestion;
 
-// A splitter run that meets an existing first segment and so asks.
-struct QuestionSetup {
-  harness::TempFolder folder;
-  ProgramRun run;
-  QuestionSetup() {
-    harness::LinkProgram(TRENZIK_PROGRAM, folder / "bin/Trenzik");
-    harness::WriteFile(folder / "abc.zip", harness::RandomBytes(600, 1));
-    harness::WriteFile(folder / "bin/abc.zip.1", "old segment");
-    run.executable = folder / "bin/Trenzik";
-    run.words = {folder / "bin/Trenzik", "abc.zip", "512"};
-    run.working_directory = folder.path();
-    run.terminal = true;
-  }
-};
+using harness::QuestionSetup;
 
 std::string AfterQuestion(const std::string& output) {
   std::size_t at = output.find(kQuestion);

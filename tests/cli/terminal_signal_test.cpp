@@ -68,20 +68,7 @@ std::function<void(pid_t)> SignalDuringTheWait(int signal_number) {
   };
 }
 
-// A splitter run that meets an existing first segment and so asks.
-struct QuestionSetup {
-  harness::TempFolder folder;
-  ProgramRun run;
-  QuestionSetup() {
-    harness::LinkProgram(TRENZIK_PROGRAM, folder / "bin/Trenzik");
-    harness::WriteFile(folder / "abc.zip", harness::RandomBytes(600, 1));
-    harness::WriteFile(folder / "bin/abc.zip.1", "old segment");
-    run.executable = folder / "bin/Trenzik";
-    run.words = {folder / "bin/Trenzik", "abc.zip", "512"};
-    run.working_directory = folder.path();
-    run.terminal = true;
-  }
-};
+using harness::QuestionSetup;
 
 enum class Wait { kQuestion, kClosing };
 

@@ -11,53 +11,25 @@
 #include <string>
 
 #include "common/copy_buffer.h"
+#include "file_folder_test.h"
 #include "platform/platform.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class BlockCopyTest : public ::testing::Test {
+class BlockCopyTest : public FileFolderTest {
  protected:
   void SetUp() override {
-    // A folder of the test's own, made the way mkdtemp makes one: a new
-    // name that no other run can hold.
-    std::random_device seed;
-    for (;;) {
-      folder_ = fs::temp_directory_path() / ("block_copy_" + std::to_string(seed()));
-      if (fs::create_directory(folder_)) break;
-    }
     buffer_ = AcquireCopyBuffer();
     ASSERT_NE(buffer_.bytes, nullptr);
   }
-  void TearDown() override {
-    ReleaseCopyBuffer(buffer_);
-    fs::remove_all(folder_);
-  }
+  void TearDown() override { ReleaseCopyBuffer(buffer_); }
 
-  std::string Path(const std::string& name) const {
-    return folder_.string() + platform::kPathSeparator + name;
-  }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream file(Path(name), std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-  }
-
-  fs::path folder_;
   platform::CopyBuffer buffer_{};
 };
 
-std::string Random(std::size_t size) {
-  std::mt19937 generator(7);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
+std::string Random(std::size_t size) { return RandomBytes(size, 7); }
 
 struct BlockCase {
   const char* name;

@@ -14,39 +14,16 @@
 #include <string>
 
 #include "common/copy_buffer.h"
-#include "temp_folder.h"
+#include "file_folder_test.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // Each test in a fresh folder of its own.
-class PlatformTest : public ::testing::Test {
- protected:
-  // A path in the test's folder, joined with the platform's own separator.
-  std::string Path(const std::string& name) const {
-    return folder_.string() + platform::kPathSeparator + name;
-  }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream file(Path(name), std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-  }
+using PlatformTest = FileFolderTest;
 
-  testkit::TempFolder temp_;
-  fs::path folder_{temp_.path()};
-};
-
-std::string Random(std::size_t size) {
-  std::mt19937 generator(42);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
+std::string Random(std::size_t size) { return RandomBytes(size, 42); }
 
 TEST_F(PlatformTest, AFolderIsNeverOpenedAsAFile) {
   fs::create_directories(Path("sub"));
