@@ -29,17 +29,6 @@ g++ -std=c++17 -O2 -Wall -Wextra -I"$here/src" -o "$worker" "$here/bench/copy_en
   "$here/src/common/copy_buffer.cpp" "$here/src/platform/platform_posix.cpp"
 head -c $((size_mib << 20)) /dev/urandom >"$work/master.bin"
 
-# rotated N ITEMS...: the items starting at position N modulo their count.
-rotated() {
-  local n=$1
-  shift
-  local items=("$@") k
-  for ((k = 0; k < ${#items[@]}; k++)); do echo "${items[(n + k) % ${#items[@]}]}"; done
-}
-
-# settle: write back what the last step left dirty before the next timing.
-settle() { sync -f "$fs_root"; }
-
 # stage MIB: a fresh file system holding the first MIB MiB of the master file.
 stage() {
   fresh_fs "$kind" $((size_mib * 7 + 512))

@@ -55,3 +55,14 @@ fresh_fs() {
 fs_describe() {
   if mountpoint -q "$fs_root"; then stat -f -c %T "$fs_root"; else echo "plain folder"; fi
 }
+
+# rotated N ITEMS...: the items, starting at position N modulo their count.
+rotated() {
+  local n=$1
+  shift
+  local items=("$@") k
+  for ((k = 0; k < ${#items[@]}; k++)); do echo "${items[(n + k) % ${#items[@]}]}"; done
+}
+
+# What a step left dirty is written back before the next one is timed.
+settle() { sync -f "$fs_root"; }

@@ -52,17 +52,6 @@ source "$here/bench/fresh_fs.sh"
 trap 'drop_fs; rm -rf "$work"' EXIT
 head -c $((size_mib << 20)) /dev/urandom >"$work/master.bin"
 
-# rotated N ITEMS...: the items, starting at position N modulo their count.
-rotated() {
-  local n=$1
-  shift
-  local items=("$@") k
-  for ((k = 0; k < ${#items[@]}; k++)); do echo "${items[(n + k) % ${#items[@]}]}"; done
-}
-
-# What a step left dirty is written back before the next one is timed.
-settle() { sync -f "$fs_root"; }
-
 # stage MIB FS_MIB: a new file system of FS_MIB (4 GiB at least, so that
 # mkfs.ext4's usual inode count holds 200,000 small files) holding the input
 # (the first MIB MiB of the master file) in the page cache.
