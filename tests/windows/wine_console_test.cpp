@@ -54,11 +54,8 @@ void SkipWithoutTmux() {
 // Ctrl+C. Standard output goes into a file, so the exact bytes are compared;
 // the key waits read the console all the same.
 
-enum class Program { kSplitter, kJoiner };
+using wine::Program;
 
-void PrintTo(Program program, std::ostream* os) {
-  *os << (program == Program::kSplitter ? "Trenzik" : "Morvel");
-}
 
 class WineCtrlCTest : public ::testing::TestWithParam<std::tuple<Build, Program>> {
  protected:
@@ -69,40 +66,17 @@ TEST_P(WineCtrlCTest, AtTheQuestionItRefusesAndTheClosingWaitStillWaits) {
   const Build& build = std::get<0>(GetParam());
   const Program program = std::get<1>(GetParam());
   Folder folder(build, Drive::kC);
-  harness::MakeFolder(folder.Unix("data"));
-  const std::string source = harness::RandomBytes(600, 11);
+  const wine::QuestionScene scene = wine::PrepareQuestion(build, folder, program, 11);
 
   wine::ConsoleStart start;
-  start.working_directory = folder.Unix("data");
+  start.program = scene.program;
+  start.arguments = scene.arguments;
+  start.working_directory = scene.working_directory;
   start.output_file = folder.Unix("output.bin");
-  std::string existing;
-  std::string before_question;
-  if (program == Program::kSplitter) {
-    wine::PlaceProgram(build, "Trenzik.exe", folder.Unix("tools/Trenzik.exe"));
-    harness::WriteFile(folder.Unix("tools/Trenzik.ini"), "size=512\r\n");
-    harness::WriteFile(folder.Unix("data/abc.zip"), source);
-    existing = folder.Unix("tools/abc.zip.1");
-    start.program = folder.Dos("tools/Trenzik.exe");
-    start.arguments = {folder.Dos("data/abc.zip")};
-    before_question = expected::kSplitterBanner + splitter::IniRead(512) + splitter::kMeasured + " '" +
-                      folder.Dos("tools/abc.zip.1") + "' already exists.\n" +
-                      splitter::kQuestion;
-  } else {
-    wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
-    const std::string whole = expected::SegmentHeader(2, "abc.zip") + source;
-    harness::WriteFile(folder.Unix("data/abc.zip.1"), whole.substr(0, 512));
-    harness::WriteFile(folder.Unix("data/abc.zip.2"), whole.substr(512));
-    existing = folder.Unix("data/abc.zip");
-    start.program = folder.Dos("tools/Morvel.exe");
-    start.arguments = {folder.Dos("data/abc.zip.1")};
-    before_question = expected::kJoinerBanner + " '" + folder.Dos("data/abc.zip") +
-                      "' already exists.\n" + joiner::kQuestion;
-  }
-  harness::WriteFile(existing, "old contents");
 
   wine::TmuxConsole console;
   console.Start(build, start);
-  ASSERT_TRUE(console.WaitForOutput(before_question, kDeadline)) << console.Output();
+  ASSERT_TRUE(console.WaitForOutput(scene.before_question, kDeadline)) << console.Output();
   ASSERT_TRUE(console.WaitForKeyWait(kDeadline));
   console.SendKeys("C-c");
   ASSERT_TRUE(console.WaitForOutput(expected::kClosingPrompt, kDeadline)) << console.Output();
@@ -112,8 +86,8 @@ TEST_P(WineCtrlCTest, AtTheQuestionItRefusesAndTheClosingWaitStillWaits) {
   console.SendKeys("x", true);
   EXPECT_EQ(console.WaitForExit(kDeadline), 1);
   EXPECT_EQ(console.Output(),
-            before_question + "\x03\n\n" + expected::kAborted + expected::kClosing);
-  EXPECT_EQ(harness::ReadFile(existing), "old contents");
+            scene.before_question + "\x03\n\n" + expected::kAborted + expected::kClosing);
+  EXPECT_EQ(harness::ReadFile(scene.existing), "old contents");
 }
 
 TEST_P(WineCtrlCTest, AtTheClosingWaitOfAFailureItEndsWithStatusOne) {

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "expected_text.h"
+
 namespace wine {
 
 const Build kX86{"x86", "win32", TRENZIK_WINDOWS_X86_DIR};
@@ -150,6 +152,47 @@ Start Plainly(const std::string& program, std::vector<std::string> arguments,
   start.working_directory = working_directory;
   start.locale = locale;
   return start;
+}
+
+void PrintTo(Program program, std::ostream* os) {
+  *os << (program == Program::kSplitter ? "Trenzik" : "Morvel");
+}
+
+QuestionScene PrepareQuestion(const Build& build, const Folder& folder, Program program,
+                              unsigned seed) {
+  namespace splitter = expected::splitter;
+  namespace joiner = expected::joiner;
+  QuestionScene scene;
+  harness::MakeFolder(folder.Unix("data"));
+  scene.working_directory = folder.Unix("data");
+  scene.source = harness::RandomBytes(600, seed);
+  if (program == Program::kSplitter) {
+    PlaceProgram(build, "Trenzik.exe", folder.Unix("tools/Trenzik.exe"));
+    harness::WriteFile(folder.Unix("tools/Trenzik.ini"), "size=512\r\n");
+    harness::WriteFile(folder.Unix("data/abc.zip"), scene.source);
+    scene.existing = folder.Unix("tools/abc.zip.1");
+    scene.program = folder.Dos("tools/Trenzik.exe");
+    scene.arguments = {folder.Dos("data/abc.zip")};
+    scene.before_question = expected::kSplitterBanner + splitter::IniRead(512) +
+                            splitter::kMeasured + " '" + folder.Dos("tools/abc.zip.1") +
+                            "' already exists.\n" + splitter::kQuestion;
+    scene.accepted_rest = " Overwriting all existing files.\n\n" +
+                          splitter::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 2);
+  } else {
+    PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
+    const std::string whole = expected::SegmentHeader(2, "abc.zip") + scene.source;
+    harness::WriteFile(folder.Unix("data/abc.zip.1"), whole.substr(0, 512));
+    harness::WriteFile(folder.Unix("data/abc.zip.2"), whole.substr(512));
+    scene.existing = folder.Unix("data/abc.zip");
+    scene.program = folder.Dos("tools/Morvel.exe");
+    scene.arguments = {folder.Dos("data/abc.zip.1")};
+    scene.before_question = expected::kJoinerBanner + " '" + folder.Dos("data/abc.zip") +
+                            "' already exists.\n" + joiner::kQuestion;
+    scene.accepted_rest = "\n Overwriting existing file.\n" +
+                          joiner::Joined("abc.zip", "abc.zip", folder.Dos("data") + "\\", 2);
+  }
+  harness::WriteFile(scene.existing, "old contents");
+  return scene;
 }
 
 }  // namespace wine

@@ -54,6 +54,25 @@ class Folder {
 // Copies Trenzik.exe or Morvel.exe of `build` to `unix_path`.
 void PlaceProgram(const Build& build, const std::string& program, const std::string& unix_path);
 
+enum class Program { kSplitter, kJoiner };
+void PrintTo(Program program, std::ostream* os);
+
+// A run that meets an old file and asks before replacing it: the program
+// copied into tools/ (Trenzik with a Trenzik.ini of size=512), a source of
+// 600 bytes in data/ (for Morvel cut there into abc.zip.1 and .2), the old
+// file written with "old contents".
+struct QuestionScene {
+  std::string program;                 // the program's Windows path
+  std::vector<std::string> arguments;  // its words 1 ..
+  std::string working_directory;       // Unix path, data/
+  std::string existing;                // the old file (Unix path)
+  std::string source;                  // the bytes being cut or bound
+  std::string before_question;         // the console up to the question
+  std::string accepted_rest;           // after the echo of an accepting key
+};
+QuestionScene PrepareQuestion(const Build& build, const Folder& folder, Program program,
+                              unsigned seed);
+
 // A locale that gives the ANSI code page 1252, and one that gives 932.
 inline const char kWesternLocale[] = "C.UTF-8";
 inline const char kJapaneseLocale[] = "ja_JP.UTF-8";

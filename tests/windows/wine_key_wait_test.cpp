@@ -25,7 +25,7 @@ using wine::Folder;
 namespace joiner = expected::joiner;
 namespace splitter = expected::splitter;
 
-enum class Program { kSplitter, kJoiner };
+using wine::Program;
 
 struct KeyCase {
   const char* name;
@@ -35,9 +35,6 @@ struct KeyCase {
 };
 
 void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
-void PrintTo(Program program, std::ostream* os) {
-  *os << (program == Program::kSplitter ? "Trenzik" : "Morvel");
-}
 
 // Refusing cursor keys echo 0 under Wine, whose console marks no key as an
 // enhanced one; a Windows console gives the gray cursor keys 224.
@@ -71,41 +68,13 @@ TEST_P(WineKeyWaitTest, AnswersTheOverwriteQuestionWithOneKey) {
   const Program program = std::get<1>(GetParam());
   const KeyCase& key = std::get<2>(GetParam());
   Folder folder(build, Drive::kC);
-  const std::string source = harness::RandomBytes(600, 9);
-  harness::MakeFolder(folder.Unix("data"));
+  const wine::QuestionScene scene = wine::PrepareQuestion(build, folder, program, 9);
 
   wine::Start start;
-  start.working_directory = folder.Unix("data");
+  start.program = scene.program;
+  start.arguments = scene.arguments;
+  start.working_directory = scene.working_directory;
   start.console = true;
-  std::string existing;  // the file the question is about (Unix path)
-  std::string before_question;
-  std::string accepted_rest;
-  if (program == Program::kSplitter) {
-    wine::PlaceProgram(build, "Trenzik.exe", folder.Unix("tools/Trenzik.exe"));
-    harness::WriteFile(folder.Unix("tools/Trenzik.ini"), "size=512\r\n");
-    harness::WriteFile(folder.Unix("data/abc.zip"), source);
-    existing = folder.Unix("tools/abc.zip.1");
-    start.program = folder.Dos("tools/Trenzik.exe");
-    start.arguments = {folder.Dos("data/abc.zip")};
-    before_question = expected::kSplitterBanner + splitter::IniRead(512) + splitter::kMeasured + " '" +
-                      folder.Dos("tools/abc.zip.1") + "' already exists.\n" +
-                      splitter::kQuestion;
-    accepted_rest = " Overwriting all existing files.\n\n" +
-                    splitter::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 2);
-  } else {
-    wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
-    const std::string whole = expected::SegmentHeader(2, "abc.zip") + source;
-    harness::WriteFile(folder.Unix("data/abc.zip.1"), whole.substr(0, 512));
-    harness::WriteFile(folder.Unix("data/abc.zip.2"), whole.substr(512));
-    existing = folder.Unix("data/abc.zip");
-    start.program = folder.Dos("tools/Morvel.exe");
-    start.arguments = {folder.Dos("data/abc.zip.1")};
-    before_question = expected::kJoinerBanner + " '" + folder.Dos("data/abc.zip") +
-                      "' already exists.\n" + joiner::kQuestion;
-    accepted_rest = "\n Overwriting existing file.\n" +
-                    joiner::Joined("abc.zip", "abc.zip", folder.Dos("data") + "\\", 2);
-  }
-  harness::WriteFile(existing, "old contents");
 
   bool still_waiting = false;
   const std::string& question =
@@ -121,15 +90,15 @@ TEST_P(WineKeyWaitTest, AnswersTheOverwriteQuestionWithOneKey) {
   EXPECT_FALSE(run.timed_out);
   EXPECT_TRUE(still_waiting) << "the closing wait ended without a key of its own";
   const std::string after_answer =
-      key.accepts ? accepted_rest + expected::kClosing : expected::kAborted + expected::kClosing;
-  EXPECT_EQ(run.output, before_question + key.echo + "\n\n" + after_answer);
+      key.accepts ? scene.accepted_rest + expected::kClosing : expected::kAborted + expected::kClosing;
+  EXPECT_EQ(run.output, scene.before_question + key.echo + "\n\n" + after_answer);
   EXPECT_EQ(run.exit_status, key.accepts ? 0 : 1);
   if (key.accepts) {
-    const std::string written = harness::ReadFile(existing);
+    const std::string written = harness::ReadFile(scene.existing);
     EXPECT_EQ(program == Program::kSplitter ? written.substr(17) : written,
-              program == Program::kSplitter ? source.substr(0, 512 - 17) : source);
+              program == Program::kSplitter ? scene.source.substr(0, 512 - 17) : scene.source);
   } else {
-    EXPECT_EQ(harness::ReadFile(existing), "old contents");
+    EXPECT_EQ(harness::ReadFile(scene.existing), "old contents");
   }
 }
 
