@@ -21,7 +21,7 @@ struct JoinRun {
   char* temporary_path;
   char* display_name;
   platform::FileHandle output;  // the temporary file until it is renamed
-  bool old_output_exists;
+  platform::PathKind old_output;  // what the output's name held before the run
   std::uint64_t written;
   std::int32_t segment_count;
   std::int32_t bound;
@@ -81,17 +81,15 @@ void RefuseOutputInSet(JoinRun& run) {
 void RefuseSpecialOutput(JoinRun& run) {
   const char* stored_name = run.output_path + std::strlen(run.set.directory_part);
   if (*stored_name == '\0') FailCannotCreateOutput(run.frame);
-  switch (platform::LookAtPath(run.output_path)) {
+  run.old_output = platform::LookAtPath(run.output_path);
+  switch (run.old_output) {
     case platform::PathKind::kFolder:
       FailCannotCreateOutput(run.frame);
     case platform::PathKind::kOther:
       FailOutputNotRegular(run.frame, run.output_path);
     case platform::PathKind::kAbsent:
-      run.old_output_exists = false;
-      return;
     case platform::PathKind::kRegular:
     case platform::PathKind::kLink:
-      run.old_output_exists = true;
       return;
   }
 }
@@ -125,7 +123,7 @@ bool ComposeTemporaryPath(JoinRun& run, std::int32_t attempt) {
 void CreateOutput(JoinRun& run) {
   // An old file that could not be written in place is not replaced either,
   // whether or not it could be read (an unreadable one is never asked about).
-  if (platform::LookAtPath(run.output_path) == platform::PathKind::kRegular &&
+  if (run.old_output == platform::PathKind::kRegular &&
       !platform::MayBeWritten(run.output_path)) {
     FailCannotCreateOutput(run.frame);
   }
@@ -156,7 +154,9 @@ void DiscardOutput(JoinRun& run) {
   // Asked first: closing and removing may change the system's error.
   const bool no_room = platform::LastFailureWasNoRoom();
   DiscardOutput(run);
-  if (no_room && run.old_output_exists) FailNoRoomBesideOld(run.frame, run.output_path);
+  if (no_room && run.old_output != platform::PathKind::kAbsent) {
+    FailNoRoomBesideOld(run.frame, run.output_path);
+  }
   FailCannotWriteOutput(run.frame, run.output_path);
 }
 
@@ -242,7 +242,7 @@ void JoinSegments(RunFrame& frame, const JoinerSet& set) {
               WorkBuffer(frame, kFoundNameBuffer),
               WorkBuffer(frame, kScratchBuffer),
               platform::kNoFile,
-              false,
+              platform::PathKind::kAbsent,
               0,
               0,
               0};
