@@ -3,8 +3,22 @@
 #include <new>
 
 namespace {
+
 constexpr std::align_val_t kPageAlignment{4096};
+
+// Whatever stopped the kernel, plain reads and writes take over where it
+// left off: they confirm an end and tell which side failed.
+platform::CopyOutcome FinishByBlocks(const platform::KernelCopyResult& kernel,
+                                     platform::FileHandle from, std::uint64_t from_offset,
+                                     platform::FileHandle to, std::uint64_t to_offset,
+                                     std::uint64_t count, const platform::CopyBuffer& buffer) {
+  const platform::CopyOutcome rest =
+      CopyBlocks(from, from_offset + kernel.copied, to, to_offset + kernel.copied,
+                 count - kernel.copied, buffer);
+  return {kernel.copied + rest.copied, rest.failure};
 }
+
+}  // namespace
 
 platform::CopyBuffer AcquireCopyBuffer() {
   void* block = ::operator new[](kCopyBufferSize, kPageAlignment, std::nothrow);
@@ -27,12 +41,20 @@ platform::CopyOutcome CopyRange(platform::FileHandle from, std::uint64_t from_of
   if (kernel.stop == platform::KernelStop::kFinished) {
     return {kernel.copied, platform::CopyFailure::kNone};
   }
-  // Whatever stopped the kernel, plain reads and writes take over where it
-  // left off: they confirm an end and tell which side failed.
-  const platform::CopyOutcome rest =
-      CopyBlocks(from, from_offset + kernel.copied, to, to_offset + kernel.copied,
-                 count - kernel.copied, buffer);
-  return {kernel.copied + rest.copied, rest.failure};
+  return FinishByBlocks(kernel, from, from_offset, to, to_offset, count, buffer);
+}
+
+platform::CopyOutcome CopyWholeFile(platform::FileHandle from, platform::FileHandle to,
+                                    std::uint64_t to_offset, std::uint64_t size,
+                                    const platform::CopyBuffer& buffer) {
+  const std::uint64_t asked = size + 1;
+  const platform::KernelCopyResult kernel = platform::KernelCopy(
+      from, 0, to, to_offset, asked, buffer, platform::KernelRoute::kChosen);
+  const bool ended_at_size = kernel.stop == platform::KernelStop::kEnded && kernel.copied == size;
+  if (ended_at_size || kernel.stop == platform::KernelStop::kFinished) {
+    return {kernel.copied, platform::CopyFailure::kNone};
+  }
+  return FinishByBlocks(kernel, from, 0, to, to_offset, asked, buffer);
 }
 
 platform::CopyOutcome CopyBlocks(platform::FileHandle from, std::uint64_t from_offset,

@@ -21,6 +21,15 @@ platform::CopyOutcome CopyRange(platform::FileHandle from, std::uint64_t from_of
                                 std::uint64_t count, const platform::CopyBuffer& buffer,
                                 platform::KernelRoute route = platform::KernelRoute::kChosen);
 
+// Copies a whole file that should hold `size` bytes onto `to` at
+// `to_offset`, and learns whether it does without asking for its size: it
+// asks for one byte more, so that a transfer stopping at `size` is the end
+// (a small file costs one call) and a byte beyond shows that the file grew.
+// `copied` is then size + 1; less than `size` means the file shrank.
+platform::CopyOutcome CopyWholeFile(platform::FileHandle from, platform::FileHandle to,
+                                    std::uint64_t to_offset, std::uint64_t size,
+                                    const platform::CopyBuffer& buffer);
+
 // The block loop alone: ReadAt and WriteAt through `buffer`. A read that
 // fails is kRead, a write that fails (a full disk too) kWrite, a read that
 // finds the end stops the copy.

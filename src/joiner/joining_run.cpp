@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/closing_batch.h"
 #include "common/copy_buffer.h"
 #include "common/frame_texts.h"
 #include "common/path_names.h"
@@ -25,6 +26,7 @@ struct JoinRun {
   std::uint64_t written;
   std::int32_t segment_count;
   std::int32_t bound;
+  ClosingBatch copied;  // segments done with, closed a batch at a time
 };
 
 // The stored name comes from a file anybody may have made: it must name a
@@ -166,27 +168,42 @@ const char* ShowBinding(JoinRun& run, const char* segment_path) {
   return display_name;
 }
 
-// Appends `count` bytes of one segment from `offset` onto the output:
-// exactly what the check measured, no more and no less.
-void BindSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t offset,
-                 std::uint64_t count, const char* display_name, platform::CopyBuffer buffer) {
-  platform::CopyOutcome outcome =
-      CopyRange(segment, offset, run.output, run.written, count, buffer);
+// Ends the run when a segment's copy failed, or moved other than `count`
+// bytes: exactly what the check measured, no more and no less.
+void RequireCopied(JoinRun& run, const platform::CopyOutcome& outcome, std::uint64_t count,
+                   const char* display_name) {
   if (outcome.failure == platform::CopyFailure::kRead) {
     DiscardOutput(run);
     FailCannotReadSegment(run.frame, display_name);
   }
   if (outcome.failure == platform::CopyFailure::kWrite) FailWrite(run);
-  if (outcome.copied < count) {
+  if (outcome.copied != count) {
     DiscardOutput(run);
     FailSegmentChanged(run.frame, display_name);
   }
+}
+
+void FinishSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t count) {
   run.written += count;
-  platform::CloseFile(segment);
+  CloseSoon(run.copied, segment);
   Say(run.frame, kDoneFormat, kDone);
   ++run.bound;
 }
 
+// Segment 1 was measured when its header was read again, a moment ago.
+void BindFirstSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t header_length,
+                      platform::CopyBuffer buffer) {
+  char* first_path = WorkBuffer(run.frame, kSegmentPathBuffer);
+  ComposeSegmentPath(first_path, run.set.set_base_path, 1);
+  const char* display_name = ShowBinding(run, first_path);
+  const std::uint64_t count = run.set.first_size - header_length;
+  RequireCopied(run, CopyRange(segment, header_length, run.output, run.written, count, buffer),
+                count, display_name);
+  FinishSegment(run, segment, count);
+}
+
+// Each later segment is opened without asking its size again: the copy
+// itself shows whether it still holds what the check measured.
 void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
   char* segment_path = WorkBuffer(run.frame, kSegmentPathBuffer);
   for (std::int32_t i = 2; i <= run.segment_count; ++i) {
@@ -194,8 +211,7 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
       DiscardOutput(run);
       FailPathTooLong(run.frame);
     }
-    platform::FileFacts facts{};
-    platform::FileHandle segment = platform::OpenForReading(segment_path, &facts);
+    platform::FileHandle segment = platform::OpenToCopy(segment_path);
     // It was there for the check; binding on without it would leave a
     // short file reported as a whole one.
     if (!platform::IsOpen(segment)) {
@@ -204,16 +220,16 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
     }
     const std::uint64_t expected =
         i < run.segment_count ? run.set.first_size : run.set.last_size;
-    if (facts.kind != platform::FileKind::kRegular || facts.size != expected) {
-      DiscardOutput(run);
-      FailSegmentChanged(run.frame, DisplayName(run.display_name, segment_path));
-    }
-    BindSegment(run, segment, 0, expected, ShowBinding(run, segment_path), buffer);
+    const char* display_name = ShowBinding(run, segment_path);
+    RequireCopied(run, CopyWholeFile(segment, run.output, run.written, expected, buffer), expected,
+                  display_name);
+    FinishSegment(run, segment, expected);
     if (i == run.segment_count) break;
   }
 }
 
 void FinishOutput(JoinRun& run) {
+  CloseBatch(run.copied);
   const bool closed = platform::CloseFile(run.output);
   run.output = platform::kNoFile;  // gone, also when closing it failed
   if (!closed) FailWrite(run);
@@ -245,7 +261,8 @@ void JoinSegments(RunFrame& frame, const JoinerSet& set) {
               platform::PathKind::kAbsent,
               0,
               0,
-              0};
+              0,
+              {}};
   FirstSegment first = OpenFirstSegment(frame, set);
   const std::uint64_t header_length = ReadStoredName(run, first.file);
   char* first_path = WorkBuffer(frame, kSegmentPathBuffer);
@@ -261,9 +278,7 @@ void JoinSegments(RunFrame& frame, const JoinerSet& set) {
   if (buffer.bytes == nullptr) FailOutOfMemory(frame);
   CreateOutput(run);
 
-  ComposeSegmentPath(first_path, set.set_base_path, 1);
-  BindSegment(run, first.file, header_length, set.first_size - header_length,
-              ShowBinding(run, first_path), buffer);
+  BindFirstSegment(run, first.file, header_length, buffer);
   BindLaterSegments(run, buffer);
   FinishOutput(run);
   ReleaseCopyBuffer(buffer);

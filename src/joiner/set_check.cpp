@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/closing_batch.h"
 #include "common/frame_texts.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
@@ -69,12 +70,12 @@ namespace {
 
 // The size of a member, or false when it is missing: not there, not
 // readable, or no regular file (a FIFO or a device is no segment). One
-// open, one status call and one close.
-bool MemberSize(const char* segment_path, std::uint64_t* size) {
+// open and one status call; the close goes with a batch of others.
+bool MemberSize(const char* segment_path, ClosingBatch& checked, std::uint64_t* size) {
   platform::FileFacts facts{};
   platform::FileHandle member = platform::OpenForReading(segment_path, &facts);
   if (!platform::IsOpen(member)) return false;
-  platform::CloseFile(member);
+  CloseSoon(checked, member);
   *size = facts.size;
   return facts.kind == platform::FileKind::kRegular;
 }
@@ -98,6 +99,7 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   set.first_size = first.size;
   set.last_size = first.size;
 
+  ClosingBatch checked;
   bool missing = false;
   // Members whose size breaks the format, listed once nothing is missing.
   std::vector<std::int32_t> misfits;
@@ -106,7 +108,7 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   for (std::int32_t k = 2; k <= first.segment_count; ++k) {
     char* segment_path = ComposeMemberPath(frame, set, k);
     std::uint64_t size = 0;
-    if (!MemberSize(segment_path, &size)) {
+    if (!MemberSize(segment_path, checked, &size)) {
       ListMissingMember(frame, MemberName(frame, segment_path));
       missing = true;
     } else if (!SizeFits(size, k, first.segment_count, first.size)) {
@@ -117,6 +119,7 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
       break;
     }
   }
+  CloseBatch(checked);
   if (missing) FailMissingMembers(frame);
   if (!misfits.empty()) {
     for (std::int32_t k : misfits) {

@@ -56,6 +56,11 @@ FileHandle OpenForReading(const char* path);
 // The same, with what was opened, taken from the one status call the open
 // makes anyway.
 FileHandle OpenForReading(const char* path, FileFacts* facts);
+// Opens a file for binary reading and asks nothing about it: for a file a
+// check has just measured, whose copy (CopyWholeFile) then finds out by
+// itself whether it still is that file. The open never waits; a folder, a
+// FIFO or a device found here fails the copy's reads or its length.
+FileHandle OpenToCopy(const char* path);
 
 // What a name itself is, a symbolic link not followed.
 enum class PathKind { kAbsent, kRegular, kLink, kFolder, kOther };
@@ -109,6 +114,10 @@ void PrepareProcess();
 FileHandle CreateForWriting(const char* path);
 // False when the close reported an error (a write-behind that failed).
 bool CloseFile(FileHandle file);
+// Closes files that were only read, with as few calls as the system allows
+// (POSIX on Linux: one for each run of consecutive descriptors); reorders
+// `files`. Nothing else is closed, whatever lies between them.
+void CloseReadFiles(FileHandle* files, std::size_t count);
 
 // Reads up to `size` bytes at `offset`: the count read, 0 at end of file,
 // -1 on a read error.
@@ -156,7 +165,8 @@ struct CopyOutcome {
 // work where the kernel cannot.
 enum class KernelStop {
   kFinished,  // all `count` bytes moved
-  kEnded,     // the kernel found no more input
+  kEnded,     // the input ended: a call found nothing more, or a file-to-file
+              // call moved less than it asked, which on a regular file is its end
   kRefused,   // no such call here: another file system, a kind of file it cannot move
   kFailed,    // an error on either side
 };

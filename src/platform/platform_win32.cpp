@@ -64,23 +64,29 @@ std::uint64_t SizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
+FileHandle OpenToCopy(const char* path) {
+  // Without FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened. Opening a
+  // pipe or a device never waits.
+  const HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : FromHandle(handle);
+}
+
 FileHandle OpenForReading(const char* path) {
   FileFacts ignored;
   return OpenForReading(path, &ignored);
 }
 
 FileHandle OpenForReading(const char* path, FileFacts* facts) {
-  // Without FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened. Opening a
-  // pipe or a device never waits.
-  const HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return kNoFile;
+  const FileHandle file = OpenToCopy(path);
+  if (!IsOpen(file)) return kNoFile;
+  const HANDLE handle = ToHandle(file);
   *facts = FileFacts{FileKind::kOther, 0, {0, 0}};
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info)) {
     *facts = FileFacts{FileKind::kRegular, SizeOf(info), IdentityOf(info)};
   }
-  return FromHandle(handle);
+  return file;
 }
 
 PathKind LookAtPath(const char* path) {
@@ -252,6 +258,10 @@ std::uint32_t ProcessNumber() { return GetCurrentProcessId(); }
 void PrepareProcess() {}
 
 bool CloseFile(FileHandle file) { return CloseHandle(ToHandle(file)) != FALSE; }
+
+void CloseReadFiles(FileHandle* files, std::size_t count) {
+  for (std::size_t k = 0; k < count; ++k) CloseHandle(ToHandle(files[k]));
+}
 
 std::int64_t ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t size) {
   auto* bytes = static_cast<unsigned char*>(buffer);

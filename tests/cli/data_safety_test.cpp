@@ -719,6 +719,86 @@ INSTANTIATE_TEST_SUITE_P(DataSafety, JoinerSignalTest, ::testing::Values(SIGINT,
                          });
 
 // ===========================================================================
+// A member changed after the check, while the joiner waits at its question:
+// the copy notices without asking the member's size again, and the old
+// output stays.
+
+struct ChangeCase {
+  const char* name;
+  int member;                                        // 2 or 3 of {700, 700, 300}
+  std::function<void(const std::string&)> change;    // given the member's path
+  const char* detail;                                // the failure, before the name
+  bool opened = true;  // the member could still be opened: its line was shown
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* out) { *out << c.name; }
+
+void Resize(const std::string& path, std::size_t size) {
+  std::string bytes = harness::ReadFile(path);
+  bytes.resize(size, 'x');
+  harness::WriteFile(path, bytes);
+}
+
+class JoinerChangedMemberTest : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(JoinerChangedMemberTest, EndsTheRunAndKeepsTheOldOutput) {
+  const ChangeCase& c = GetParam();
+  Bench bench;
+  bench.LinkPrograms();
+  WriteSet(bench.set + "abc.zip.", 3, {700, 700, 300});
+  harness::WriteFile(bench.set + "abc.zip", "old contents");
+  const std::string member = bench.set + "abc.zip." + std::to_string(c.member);
+  ProgramRun run = bench.Joiner("set/abc.zip.1");
+  run.terminal = true;
+  std::set<std::string> after_change;
+  run.steps = {Step{"(y/n)? ", "y",
+                    [&](pid_t) {
+                      c.change(member);
+                      after_change = Tree(bench.folder.path());
+                    }},
+               Step{expected::kClosingPrompt, "x", nullptr}};
+  RunOutcome outcome = harness::Run(run);
+  EXPECT_FALSE(outcome.timed_out);
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output,
+            JoinerConsole(kJoinerAccepted + Bound(1, c.member - 1) +
+                          (c.opened ? " Currently binding abc.zip." + std::to_string(c.member) +
+                                          "...."
+                                    : std::string()) +
+                          JoinerFailure(std::string(c.detail) + " 'abc.zip." +
+                                        std::to_string(c.member) + "'")));
+  EXPECT_EQ(harness::ReadFile(bench.set + "abc.zip"), "old contents");
+  EXPECT_EQ(Tree(bench.folder.path()), after_change) << "a temporary file was left";
+}
+
+const char kChanged[] = "The segment file changed after the set was checked:";
+
+INSTANTIATE_TEST_SUITE_P(
+    DataSafety, JoinerChangedMemberTest,
+    ::testing::Values(
+        ChangeCase{"LastGrewByOneByte", 3, [](const std::string& p) { Resize(p, 301); }, kChanged},
+        ChangeCase{"LastGrewMuch", 3, [](const std::string& p) { Resize(p, 200000); }, kChanged},
+        ChangeCase{"LastShrank", 3, [](const std::string& p) { Resize(p, 299); }, kChanged},
+        ChangeCase{"LastEmptied", 3, [](const std::string& p) { Resize(p, 0); }, kChanged},
+        ChangeCase{"MiddleGrew", 2, [](const std::string& p) { Resize(p, 701); }, kChanged},
+        ChangeCase{"MiddleShrank", 2, [](const std::string& p) { Resize(p, 699); }, kChanged},
+        ChangeCase{"LastBecameAFifo", 3,
+                   [](const std::string& p) {
+                     fs::remove(p);
+                     ASSERT_EQ(mkfifo(p.c_str(), 0600), 0);
+                   },
+                   "cannot read file"},
+        ChangeCase{"LastBecameAFolder", 3,
+                   [](const std::string& p) {
+                     fs::remove(p);
+                     fs::create_directory(p);
+                   },
+                   "cannot read file"},
+        ChangeCase{"LastWentAway", 3, [](const std::string& p) { fs::remove(p); },
+                   "cannot open file", false}),
+    [](const ::testing::TestParamInfo<ChangeCase>& info) { return info.param.name; });
+
+// ===========================================================================
 // FIFOs and devices in every role: refused or passed over at once.
 
 enum class Special { kFifo, kZeroLink, kZeroNode };

@@ -72,6 +72,61 @@ INSTANTIATE_TEST_SUITE_P(
                       BlockCase{"Nothing", 5, 5, 0}),
     [](const ::testing::TestParamInfo<BlockCase>& info) { return info.param.name; });
 
+// A whole file held to the size a check measured: the same size binds,
+// a byte more or less shows, at sizes that take each of the kernel's ways
+// (one call for a small file, the pipe for a large one at a shifted
+// offset) and the block loop where there is none.
+struct WholeCase {
+  const char* name;
+  std::uint64_t size;       // what the check measured
+  std::int64_t difference;  // what the file holds beyond it
+  std::uint64_t to_offset;
+};
+
+void PrintTo(const WholeCase& c, std::ostream* out) { *out << c.name; }
+
+class WholeFileTest : public BlockCopyTest, public ::testing::WithParamInterface<WholeCase> {};
+
+TEST_P(WholeFileTest, CopiesTheMeasuredSizeAndShowsAChange) {
+  const WholeCase& c = GetParam();
+  const std::size_t held = static_cast<std::size_t>(static_cast<std::int64_t>(c.size) + c.difference);
+  const std::string source = Random(held);
+  Write("in", source);
+  const std::string before(c.to_offset, 'h');
+  Write("out", before);
+  platform::FileHandle in = platform::OpenToCopy(Path("in").c_str());
+  platform::FileHandle out = platform::CreateForWriting(Path("out").c_str());
+  ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
+  ASSERT_TRUE(platform::WriteAt(out, 0, before.data(), before.size()));
+  const platform::CopyOutcome outcome = CopyWholeFile(in, out, c.to_offset, c.size, buffer_);
+  platform::CloseFile(in);
+  EXPECT_TRUE(platform::CloseFile(out));
+  EXPECT_EQ(outcome.failure, platform::CopyFailure::kNone);
+  if (c.difference == 0) {
+    EXPECT_EQ(outcome.copied, c.size);
+    EXPECT_EQ(Read("out"), before + source);
+  } else if (c.difference < 0) {
+    EXPECT_EQ(outcome.copied, held);
+  } else {
+    EXPECT_EQ(outcome.copied, c.size + 1) << "a longer file must show one byte beyond";
+  }
+}
+
+constexpr std::uint64_t kSmall = 512;
+constexpr std::uint64_t kLarge = 2 * kCopyBufferSize + 4321;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, WholeFileTest,
+    ::testing::Values(WholeCase{"SmallExact", kSmall, 0, 10}, WholeCase{"SmallLonger", kSmall, 1, 10},
+                      WholeCase{"SmallShorter", kSmall, -1, 10},
+                      WholeCase{"EmptyExact", 0, 0, 3}, WholeCase{"EmptyLonger", 0, 1, 3},
+                      WholeCase{"LargeShiftedExact", kLarge, 0, 17},
+                      WholeCase{"LargeShiftedLonger", kLarge, 5000, 17},
+                      WholeCase{"LargeShiftedShorter", kLarge, -1, 17},
+                      WholeCase{"LargeAlignedExact", kLarge, 0, 4096},
+                      WholeCase{"LargeAlignedLonger", kLarge, 1, 4096}),
+    [](const ::testing::TestParamInfo<WholeCase>& info) { return info.param.name; });
+
 // A file opened only for writing cannot be read, and one opened only for
 // reading cannot be written, on every platform; the loop names the side.
 TEST_F(BlockCopyTest, TellsAFailedReadFromAFailedWrite) {

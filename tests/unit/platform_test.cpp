@@ -12,7 +12,9 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "common/closing_batch.h"
 #include "common/copy_buffer.h"
 #include "file_folder_test.h"
 
@@ -313,6 +315,74 @@ TEST_F(PlatformTest, ATemporaryFileReplacesTheTargetOnlyWhenCommitted) {
   platform::DiscardTemporaryFile();
   EXPECT_FALSE(fs::exists(Path("other.tmp")));
   EXPECT_EQ(Read("out"), "new");
+}
+
+}  // namespace
+
+namespace {
+
+// Whether a file handle still reads: a closed one fails.
+bool StillOpen(platform::FileHandle file) {
+  char byte = 0;
+  return platform::ReadAt(file, 0, &byte, 1) == 1;
+}
+
+// Files closed together are closed, and none between them: the ones left
+// out lie between closed ones, so that a close of a whole range of handles
+// would take them too.
+TEST_F(PlatformTest, ClosingReadFilesClosesThoseGivenAndNoOther) {
+  Write("f", "x");
+  platform::FileHandle files[7];
+  for (platform::FileHandle& file : files) {
+    file = platform::OpenForReading(Path("f").c_str());
+    ASSERT_TRUE(platform::IsOpen(file));
+  }
+  // Out of order on purpose: the call sorts them.
+  platform::FileHandle closing[] = {files[5], files[0], files[3], files[2], files[6]};
+  platform::CloseReadFiles(closing, 5);
+  for (int k : {0, 2, 3, 5, 6}) {
+    EXPECT_FALSE(StillOpen(files[k])) << k;
+  }
+  for (int k : {1, 4}) {
+    EXPECT_TRUE(StillOpen(files[k])) << k;
+  }
+  platform::CloseFile(files[1]);
+  platform::CloseFile(files[4]);
+}
+
+// A batch keeps its files open until it is full or closed. (A closed
+// handle's number may come back with the next open: each check comes
+// before any further open.)
+TEST_F(PlatformTest, AClosingBatchClosesWhenFullOrAsked) {
+  Write("f", "x");
+  ClosingBatch batch;
+  std::vector<platform::FileHandle> full;
+  for (std::size_t k = 0; k < kClosingBatchSize; ++k) {
+    full.push_back(platform::OpenForReading(Path("f").c_str()));
+    ASSERT_TRUE(platform::IsOpen(full.back()));
+    if (k + 1 == kClosingBatchSize) {
+      EXPECT_TRUE(StillOpen(full.front())) << "closed before the batch was full";
+    }
+    CloseSoon(batch, full.back());
+  }
+  for (platform::FileHandle file : full) {
+    EXPECT_FALSE(StillOpen(file));
+  }
+  EXPECT_EQ(batch.count, 0u);
+
+  std::vector<platform::FileHandle> partial;
+  for (int k = 0; k < 3; ++k) {
+    partial.push_back(platform::OpenForReading(Path("f").c_str()));
+    CloseSoon(batch, partial.back());
+  }
+  for (platform::FileHandle file : partial) {
+    EXPECT_TRUE(StillOpen(file));
+  }
+  CloseBatch(batch);
+  EXPECT_EQ(batch.count, 0u);
+  for (platform::FileHandle file : partial) {
+    EXPECT_FALSE(StillOpen(file));
+  }
 }
 
 }  // namespace
