@@ -211,7 +211,7 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
       DiscardOutput(run);
       FailPathTooLong(run.frame);
     }
-    platform::FileHandle segment = platform::OpenToCopy(segment_path);
+    platform::FileHandle segment = platform::OpenToCopy(InSetFolder(run.set, segment_path));
     // It was there for the check; binding on without it would leave a
     // short file reported as a whole one.
     if (!platform::IsOpen(segment)) {
@@ -281,6 +281,7 @@ void JoinSegments(RunFrame& frame, const JoinerSet& set) {
   BindFirstSegment(run, first.file, header_length, buffer);
   BindLaterSegments(run, buffer);
   FinishOutput(run);
+  platform::CloseFolder(set.folder);
   ReleaseCopyBuffer(buffer);
   PrintSummary(run);
 }

@@ -36,6 +36,11 @@ void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set) {
   if (length > 0) set_base_path[length - 1] = '\0';
   set->directory_part = directory_part;
   set->set_base_path = set_base_path;
+  set->folder = platform::OpenFolder(directory_part);
+}
+
+platform::FolderPath InSetFolder(const JoinerSet& set, const char* segment_path) {
+  return {set.folder, segment_path, std::strlen(set.directory_part)};
 }
 
 namespace {
@@ -50,7 +55,8 @@ char* ComposeMemberPath(RunFrame& frame, const JoinerSet& set, std::int32_t k) {
 
 FirstSegment OpenFirstSegment(RunFrame& frame, const JoinerSet& set) {
   platform::FileFacts facts{};
-  platform::FileHandle file = platform::OpenForReading(ComposeMemberPath(frame, set, 1), &facts);
+  platform::FileHandle file =
+      platform::OpenForReading(InSetFolder(set, ComposeMemberPath(frame, set, 1)), &facts);
   if (!platform::IsOpen(file)) FailNotFirstSegment(frame);
   if (facts.kind != platform::FileKind::kRegular) {
     platform::CloseFile(file);
@@ -71,9 +77,9 @@ namespace {
 // The size of a member, or false when it is missing: not there, not
 // readable, or no regular file (a FIFO or a device is no segment). One
 // open and one status call; the close goes with a batch of others.
-bool MemberSize(const char* segment_path, ClosingBatch& checked, std::uint64_t* size) {
+bool MemberSize(const platform::FolderPath& segment, ClosingBatch& checked, std::uint64_t* size) {
   platform::FileFacts facts{};
-  platform::FileHandle member = platform::OpenForReading(segment_path, &facts);
+  platform::FileHandle member = platform::OpenForReading(segment, &facts);
   if (!platform::IsOpen(member)) return false;
   CloseSoon(checked, member);
   *size = facts.size;
@@ -108,7 +114,7 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   for (std::int32_t k = 2; k <= first.segment_count; ++k) {
     char* segment_path = ComposeMemberPath(frame, set, k);
     std::uint64_t size = 0;
-    if (!MemberSize(segment_path, checked, &size)) {
+    if (!MemberSize(InSetFolder(set, segment_path), checked, &size)) {
       ListMissingMember(frame, MemberName(frame, segment_path));
       missing = true;
     } else if (!SizeFits(size, k, first.segment_count, first.size)) {

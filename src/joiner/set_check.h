@@ -10,6 +10,7 @@
 struct JoinerSet {
   const char* directory_part;  // where the output goes; may be empty
   const char* set_base_path;   // segment k is this followed by k
+  platform::Folder folder = platform::kNoFolder;  // the directory part, opened for the run
   // What the check measured, which the copy holds every member to: when
   // N >= 2, members 1 .. N-1 have first_size bytes and member N last_size.
   std::int32_t segment_count;
@@ -22,6 +23,9 @@ struct FirstSegment {
   std::int32_t segment_count;
   std::uint64_t size;
 };
+
+// A segment path of the set, to be opened within the set's folder.
+platform::FolderPath InSetFolder(const JoinerSet& set, const char* segment_path);
 
 void RequireSegmentArgument(RunFrame& frame, int argc);
 void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set);

@@ -62,6 +62,28 @@ FileHandle OpenForReading(const char* path, FileFacts* facts);
 // FIFO or a device found here fails the copy's reads or its length.
 FileHandle OpenToCopy(const char* path);
 
+// A folder opened once, so that many files in it are opened by name without
+// the whole path being looked up again for each (POSIX: openat on the
+// folder's descriptor). Where it cannot be opened, and on Win32, `handle`
+// is kNoFile and the whole paths are used.
+struct Folder {
+  FileHandle handle;
+};
+inline constexpr Folder kNoFolder{kNoFile};
+// `directory_part` ends in a separator or is empty (the current folder).
+Folder OpenFolder(const char* directory_part);
+void CloseFolder(Folder folder);
+// A file in `folder`: `path` is its whole path, and the part of it from
+// `name_offset` on is its name within the folder.
+struct FolderPath {
+  Folder folder;
+  const char* path;
+  std::size_t name_offset;
+};
+// OpenForReading and OpenToCopy of a file in a folder.
+FileHandle OpenForReading(const FolderPath& file, FileFacts* facts);
+FileHandle OpenToCopy(const FolderPath& file);
+
 // What a name itself is, a symbolic link not followed.
 enum class PathKind { kAbsent, kRegular, kLink, kFolder, kOther };
 PathKind LookAtPath(const char* path);

@@ -60,9 +60,27 @@ bool MeasureBlockDevice(int fd, std::uint64_t* size) {
 
 }  // namespace
 
-FileHandle OpenToCopy(const char* path) {
+FileHandle OpenToCopy(const FolderPath& file) {
   // O_NONBLOCK: a FIFO without a writer would hold open() for ever.
-  return FromDescriptor(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  if (!IsOpen(file.folder.handle)) return FromDescriptor(open(file.path, flags));
+  return FromDescriptor(
+      openat(Descriptor(file.folder.handle), file.path + file.name_offset, flags));
+}
+
+FileHandle OpenToCopy(const char* path) { return OpenToCopy(FolderPath{kNoFolder, path, 0}); }
+
+Folder OpenFolder(const char* directory_part) {
+#if defined(O_PATH)
+  const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // search permission is enough
+#else
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  return Folder{FromDescriptor(open(*directory_part != '\0' ? directory_part : ".", flags))};
+}
+
+void CloseFolder(Folder folder) {
+  if (IsOpen(folder.handle)) close(Descriptor(folder.handle));
 }
 
 FileHandle OpenForReading(const char* path) {
@@ -71,7 +89,11 @@ FileHandle OpenForReading(const char* path) {
 }
 
 FileHandle OpenForReading(const char* path, FileFacts* facts) {
-  const int fd = Descriptor(OpenToCopy(path));
+  return OpenForReading(FolderPath{kNoFolder, path, 0}, facts);
+}
+
+FileHandle OpenForReading(const FolderPath& file, FileFacts* facts) {
+  const int fd = Descriptor(OpenToCopy(file));
   if (fd < 0) return kNoFile;
   struct stat info;
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {

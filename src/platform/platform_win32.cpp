@@ -72,6 +72,14 @@ FileHandle OpenToCopy(const char* path) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : FromHandle(handle);
 }
 
+// The Win32 API opens files by path only: the whole path is used.
+Folder OpenFolder(const char* /*directory_part*/) { return kNoFolder; }
+void CloseFolder(Folder /*folder*/) {}
+FileHandle OpenToCopy(const FolderPath& file) { return OpenToCopy(file.path); }
+FileHandle OpenForReading(const FolderPath& file, FileFacts* facts) {
+  return OpenForReading(file.path, facts);
+}
+
 FileHandle OpenForReading(const char* path) {
   FileFacts ignored;
   return OpenForReading(path, &ignored);

@@ -385,4 +385,48 @@ TEST_F(PlatformTest, AClosingBatchClosesWhenFullOrAsked) {
   }
 }
 
+// A file opened by its name within a folder held open: the same file and
+// facts as by its whole path, and where the platform holds the folder, the
+// path before the name is not looked up again.
+TEST_F(PlatformTest, AFileIsOpenedByNameWithinAHeldFolder) {
+  fs::create_directories(Path("set"));
+  const std::string directory_part = Path("set") + platform::kPathSeparator;
+  const std::string path = directory_part + "abc.zip.2";
+  std::ofstream(path, std::ios::binary) << "twelve bytes";
+  const platform::Folder folder = platform::OpenFolder(directory_part.c_str());
+  const platform::FolderPath member{folder, path.c_str(), directory_part.size()};
+
+  platform::FileFacts facts{};
+  platform::FileHandle file = platform::OpenForReading(member, &facts);
+  ASSERT_TRUE(platform::IsOpen(file));
+  EXPECT_EQ(facts.kind, platform::FileKind::kRegular);
+  EXPECT_EQ(facts.size, 12u);
+  platform::CloseFile(file);
+  file = platform::OpenToCopy(member);
+  ASSERT_TRUE(platform::IsOpen(file));
+  char bytes[12] = {};
+  EXPECT_EQ(platform::ReadAt(file, 0, bytes, sizeof bytes), 12);
+  EXPECT_EQ(std::string(bytes, sizeof bytes), "twelve bytes");
+  platform::CloseFile(file);
+
+  if (!platform::IsOpen(folder.handle)) GTEST_SKIP() << "whole paths on this platform";
+  // Moved away under the held folder, the file is still found by its name.
+  fs::rename(Path("set"), Path("moved"));
+  file = platform::OpenToCopy(member);
+  EXPECT_TRUE(platform::IsOpen(file));
+  if (platform::IsOpen(file)) platform::CloseFile(file);
+  platform::CloseFolder(folder);
+}
+
+// A folder that cannot be opened leaves the whole path in use.
+TEST_F(PlatformTest, WithoutTheFolderTheWholePathIsUsed) {
+  Write("f", "x");
+  const platform::Folder missing = platform::OpenFolder((Path("missing") + "/").c_str());
+  EXPECT_FALSE(platform::IsOpen(missing.handle));
+  const std::string path = Path("f");
+  platform::FileHandle file = platform::OpenToCopy(platform::FolderPath{missing, path.c_str(), 0});
+  EXPECT_TRUE(platform::IsOpen(file));
+  if (platform::IsOpen(file)) platform::CloseFile(file);
+}
+
 }  // namespace
