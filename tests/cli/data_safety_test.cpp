@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -716,6 +717,47 @@ INSTANTIATE_TEST_SUITE_P(DataSafety, JoinerSignalTest, ::testing::Values(SIGINT,
                            return info.param == SIGINT    ? "Interrupt"
                                   : info.param == SIGTERM ? "Terminate"
                                                           : "HangUp";
+                         });
+
+// The output's name is another name of a member (a hard link): refused
+// before the question, whichever member it is; an old output that merely
+// has a member's length is asked about and replaced as usual.
+class JoinerOutputLinkedToMemberTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(JoinerOutputLinkedToMemberTest, IsRefusedAndTheSetKept) {
+  Bench bench;
+  bench.LinkPrograms();
+  const std::string data = WriteSet(bench.set + "abc.zip.", 3, {700, 700, 300});
+  const int member = GetParam();
+  if (member > 0) {
+    fs::create_hard_link(bench.set + "abc.zip." + std::to_string(member), bench.set + "abc.zip");
+  } else {
+    harness::WriteFile(bench.set + "abc.zip", std::string(700, 'o'));
+  }
+  std::map<std::string, std::string> before;
+  for (int k = 1; k <= 3; ++k) {
+    const std::string path = bench.set + "abc.zip." + std::to_string(k);
+    before[path] = harness::ReadFile(path);
+  }
+  const ProgramRun run = bench.Joiner("set/abc.zip.1");
+  RunOutcome outcome = harness::Run(member > 0 ? run : Answering(run, "(y/n)? "));
+  if (member > 0) {
+    EXPECT_EQ(outcome.exit_status, 1);
+    EXPECT_EQ(outcome.output,
+              JoinerConsole(JoinerFailure(
+                  "The output file would replace a segment of the set: 'set/abc.zip'")));
+  } else {
+    EXPECT_EQ(outcome.exit_status, 0);
+    EXPECT_EQ(outcome.output, JoinerConsole(kJoinerAccepted + Bound(1, 3) + JoinerSummary(3)));
+    EXPECT_TRUE(harness::ReadFile(bench.set + "abc.zip") == data);
+  }
+  for (const auto& [path, bytes] : before) EXPECT_TRUE(harness::ReadFile(path) == bytes) << path;
+}
+
+INSTANTIATE_TEST_SUITE_P(DataSafety, JoinerOutputLinkedToMemberTest, ::testing::Values(1, 2, 3, 0),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return info.param == 0 ? std::string("OldFileOfAMembersLength")
+                                                  : "LinkToSegment" + std::to_string(info.param);
                          });
 
 // ===========================================================================
