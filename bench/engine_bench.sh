@@ -26,7 +26,8 @@ trap 'drop_fs; rm -rf "$work"' EXIT
 
 worker=$work/copy_engines
 g++ -std=c++17 -O2 -Wall -Wextra -I"$here/src" -o "$worker" "$here/bench/copy_engines.cpp" \
-  "$here/src/common/copy_buffer.cpp" "$here/src/platform/platform_posix.cpp"
+  "$here/src/common/copy_buffer.cpp" "$here/src/platform/platform_posix.cpp" \
+  "$here/src/platform/key_decoding.cpp"
 head -c $((size_mib << 20)) /dev/urandom >"$work/master.bin"
 
 # stage MIB: a fresh file system holding the first MIB MiB of the master file.
