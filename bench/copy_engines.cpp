@@ -49,7 +49,7 @@ bool Copy(Engine engine, int from, std::uint64_t from_offset, int to, std::uint6
           std::uint64_t count, const platform::CopyBuffer& buffer) {
   const platform::FileHandle in{from};
   const platform::FileHandle out{to};
-  platform::CopyOutcome outcome{};
+  CopyOutcome outcome{};
   switch (engine) {
     case Engine::kBlocks:
       outcome = CopyBlocks(in, from_offset, out, to_offset, count, buffer);
@@ -66,7 +66,7 @@ bool Copy(Engine engine, int from, std::uint64_t from_offset, int to, std::uint6
       outcome = CopyRange(in, from_offset, out, to_offset, count, buffer);
       break;
   }
-  return outcome.failure == platform::CopyFailure::kNone && outcome.copied == count;
+  return outcome.failure == CopyFailure::kNone && outcome.copied == count;
 }
 
 int Create(const std::string& path) {

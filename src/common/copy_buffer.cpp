@@ -8,11 +8,11 @@ constexpr std::align_val_t kPageAlignment{4096};
 
 // Whatever stopped the kernel, plain reads and writes take over where it
 // left off: they confirm an end and tell which side failed.
-platform::CopyOutcome FinishByBlocks(const platform::KernelCopyResult& kernel,
+CopyOutcome FinishByBlocks(const platform::KernelCopyResult& kernel,
                                      platform::FileHandle from, std::uint64_t from_offset,
                                      platform::FileHandle to, std::uint64_t to_offset,
                                      std::uint64_t count, const platform::CopyBuffer& buffer) {
-  const platform::CopyOutcome rest =
+  const CopyOutcome rest =
       CopyBlocks(from, from_offset + kernel.copied, to, to_offset + kernel.copied,
                  count - kernel.copied, buffer);
   return {kernel.copied + rest.copied, rest.failure};
@@ -32,19 +32,19 @@ void ReleaseCopyBuffer(platform::CopyBuffer buffer) {
   if (buffer.bytes != nullptr) ::operator delete[](buffer.bytes, kPageAlignment);
 }
 
-platform::CopyOutcome CopyRange(platform::FileHandle from, std::uint64_t from_offset,
+CopyOutcome CopyRange(platform::FileHandle from, std::uint64_t from_offset,
                                 platform::FileHandle to, std::uint64_t to_offset,
                                 std::uint64_t count, const platform::CopyBuffer& buffer,
                                 platform::KernelRoute route) {
   const platform::KernelCopyResult kernel =
       platform::KernelCopy(from, from_offset, to, to_offset, count, buffer, route);
   if (kernel.stop == platform::KernelStop::kFinished) {
-    return {kernel.copied, platform::CopyFailure::kNone};
+    return {kernel.copied, CopyFailure::kNone};
   }
   return FinishByBlocks(kernel, from, from_offset, to, to_offset, count, buffer);
 }
 
-platform::CopyOutcome CopyWholeFile(platform::FileHandle from, platform::FileHandle to,
+CopyOutcome CopyWholeFile(platform::FileHandle from, platform::FileHandle to,
                                     std::uint64_t to_offset, std::uint64_t size,
                                     const platform::CopyBuffer& buffer) {
   const std::uint64_t asked = size + 1;
@@ -52,28 +52,28 @@ platform::CopyOutcome CopyWholeFile(platform::FileHandle from, platform::FileHan
       from, 0, to, to_offset, asked, buffer, platform::KernelRoute::kChosen);
   const bool ended_at_size = kernel.stop == platform::KernelStop::kEnded && kernel.copied == size;
   if (ended_at_size || kernel.stop == platform::KernelStop::kFinished) {
-    return {kernel.copied, platform::CopyFailure::kNone};
+    return {kernel.copied, CopyFailure::kNone};
   }
   return FinishByBlocks(kernel, from, 0, to, to_offset, asked, buffer);
 }
 
-platform::CopyOutcome CopyBlocks(platform::FileHandle from, std::uint64_t from_offset,
+CopyOutcome CopyBlocks(platform::FileHandle from, std::uint64_t from_offset,
                                  platform::FileHandle to, std::uint64_t to_offset,
                                  std::uint64_t count, const platform::CopyBuffer& buffer) {
-  platform::CopyOutcome outcome{0, platform::CopyFailure::kNone};
+  CopyOutcome outcome{0, CopyFailure::kNone};
   while (outcome.copied < count) {
     const std::uint64_t left = count - outcome.copied;
     const std::size_t want = left < buffer.size ? static_cast<std::size_t>(left) : buffer.size;
     const std::int64_t got =
         platform::ReadAt(from, from_offset + outcome.copied, buffer.bytes, want);
     if (got < 0) {
-      outcome.failure = platform::CopyFailure::kRead;
+      outcome.failure = CopyFailure::kRead;
       break;
     }
     if (got == 0) break;  // the input ended early
     if (!platform::WriteAt(to, to_offset + outcome.copied, buffer.bytes,
                            static_cast<std::size_t>(got))) {
-      outcome.failure = platform::CopyFailure::kWrite;
+      outcome.failure = CopyFailure::kWrite;
       break;
     }
     outcome.copied += static_cast<std::uint64_t>(got);

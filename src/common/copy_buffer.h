@@ -7,6 +7,13 @@
 
 inline constexpr std::size_t kCopyBufferSize = std::size_t{1} << 20;
 
+// Which side of a copy failed, if one did.
+enum class CopyFailure { kNone, kRead, kWrite };
+struct CopyOutcome {
+  std::uint64_t copied;  // less than asked only when the input ended early
+  CopyFailure failure;
+};
+
 // A page-aligned buffer of kCopyBufferSize bytes, with the platform's copy
 // pipe of the same size where it has one; bytes is null when memory is short.
 platform::CopyBuffer AcquireCopyBuffer();
@@ -16,7 +23,7 @@ void ReleaseCopyBuffer(platform::CopyBuffer buffer);
 // Copies less only when the input ends early; a failure says which side
 // failed, and the bytes before it are in place. `route` picks the kernel's
 // way for tests and the engine benchmark; the programs let it choose.
-platform::CopyOutcome CopyRange(platform::FileHandle from, std::uint64_t from_offset,
+CopyOutcome CopyRange(platform::FileHandle from, std::uint64_t from_offset,
                                 platform::FileHandle to, std::uint64_t to_offset,
                                 std::uint64_t count, const platform::CopyBuffer& buffer,
                                 platform::KernelRoute route = platform::KernelRoute::kChosen);
@@ -26,13 +33,13 @@ platform::CopyOutcome CopyRange(platform::FileHandle from, std::uint64_t from_of
 // asks for one byte more, so that a transfer stopping at `size` is the end
 // (a small file costs one call) and a byte beyond shows that the file grew.
 // `copied` is then size + 1; less than `size` means the file shrank.
-platform::CopyOutcome CopyWholeFile(platform::FileHandle from, platform::FileHandle to,
+CopyOutcome CopyWholeFile(platform::FileHandle from, platform::FileHandle to,
                                     std::uint64_t to_offset, std::uint64_t size,
                                     const platform::CopyBuffer& buffer);
 
 // The block loop alone: ReadAt and WriteAt through `buffer`. A read that
 // fails is kRead, a write that fails (a full disk too) kWrite, a read that
 // finds the end stops the copy.
-platform::CopyOutcome CopyBlocks(platform::FileHandle from, std::uint64_t from_offset,
+CopyOutcome CopyBlocks(platform::FileHandle from, std::uint64_t from_offset,
                                  platform::FileHandle to, std::uint64_t to_offset,
                                  std::uint64_t count, const platform::CopyBuffer& buffer);

@@ -87,6 +87,10 @@ void FailCannotWriteOutput(RunFrame& frame, const char* output_path) {
   FailWithError(frame, kDetailWithNameFormat, kCannotWriteOutput, output_path);
 }
 
+void FailOutputAppeared(RunFrame& frame, const char* output_path) {
+  FailWithError(frame, kDetailThenNameFormat, kOutputAppeared, output_path);
+}
+
 void FailNoRoomBesideOld(RunFrame& frame, const char* output_path) {
   FailWithError(frame, kDetailWithNameFormat, kNoRoomForBoth, output_path);
 }

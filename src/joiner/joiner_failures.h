@@ -37,5 +37,8 @@ void ListMisfitMember(const RunFrame& frame, const char* display_name);
 [[noreturn]] void FailCannotReadSegment(RunFrame& frame, const char* display_name);
 // Writing, flushing, closing or renaming the output failed.
 [[noreturn]] void FailCannotWriteOutput(RunFrame& frame, const char* output_path);
+// A file was made at the output's name, free when the run looked, while the
+// set was being bound; it is kept.
+[[noreturn]] void FailOutputAppeared(RunFrame& frame, const char* output_path);
 // The disk ran out of room for the new output beside the old one, which is kept.
 [[noreturn]] void FailNoRoomBesideOld(RunFrame& frame, const char* output_path);

@@ -77,6 +77,8 @@ inline constexpr char kTotal[] = "Total number of files binded:";
 // create file": the spaced error header, then the detail and an empty line.
 inline constexpr char kDetailFormat[] = "  %s\n\n";
 inline constexpr char kDetailWithNameFormat[] = "  %s '%s'\n\n";
+// A detail too long to share its line with the name.
+inline constexpr char kDetailThenNameFormat[] = "  %s\n  '%s'\n\n";
 inline constexpr char kPathTooLong[] = "The path is too long.";
 inline constexpr char kNameNotPlain[] = "The stored file name is not a plain file name:";
 inline constexpr char kOutputIsSegment[] = "The output file would replace a segment of the set:";
@@ -86,6 +88,8 @@ inline constexpr char kCannotWriteOutput[] = "cannot write file";
 inline constexpr char kOutputNotRegular[] =
     "The output file's name is taken by something that is not a regular file:";
 inline constexpr char kSegmentChanged[] = "The segment file changed after the set was checked:";
+inline constexpr char kOutputAppeared[] =
+    "Another file took the output file's name meanwhile; it is kept:";
 inline constexpr char kNoRoomForBoth[] =
     "There is not enough room on the disk for the new file beside the old one, which is kept:";
 

@@ -19,10 +19,9 @@ struct JoinRun {
   RunFrame& frame;
   const JoinerSet& set;
   char* output_path;
-  char* temporary_path;
   char* display_name;
-  platform::FileHandle output;  // the temporary file until it is renamed
   platform::PathKind old_output;  // what the output's name held before the run
+  platform::Replacement output;   // the new output, under a temporary name until it is whole
   std::uint64_t written;
   std::int32_t segment_count;
   std::int32_t bound;
@@ -101,30 +100,6 @@ void RefuseSpecialOutput(JoinRun& run) {
   }
 }
 
-// Hidden beside the output and named after it, ending in a letter so that
-// it can never be a member of the set (set base path and digits).
-constexpr std::size_t kTemporaryNamePrefix = 200;
-constexpr char kTemporarySuffix[] = ".tmp";
-
-bool ComposeTemporaryPath(JoinRun& run, std::int32_t attempt) {
-  const char* stored_name = run.output_path + std::strlen(run.set.directory_part);
-  std::size_t length = std::strlen(stored_name);
-  if (length > kTemporaryNamePrefix) {
-    length = kTemporaryNamePrefix;
-    // Never half a double-byte character.
-    if (ShiftJisScanState(stored_name, static_cast<std::ptrdiff_t>(length)) == 1) --length;
-  }
-  char prefix[kTemporaryNamePrefix + 1];
-  std::memcpy(prefix, stored_name, length);
-  prefix[length] = '\0';
-  const auto process = static_cast<std::int32_t>(platform::ProcessNumber() & 0x7FFFFFFF);
-  char* path = run.temporary_path;
-  return CopyText(path, run.set.directory_part) && AppendText(path, ".") &&
-         AppendText(path, prefix) && AppendText(path, ".") && AppendNumber(path, process) &&
-         AppendText(path, "-") && AppendNumber(path, attempt) &&
-         AppendText(path, kTemporarySuffix);
-}
-
 // The output is written under a new name and renamed over the old one only
 // when it is whole: until then an existing file stays as it was.
 void CreateOutput(JoinRun& run) {
@@ -134,29 +109,24 @@ void CreateOutput(JoinRun& run) {
       !platform::MayBeWritten(run.output_path)) {
     FailCannotCreateOutput(run.frame);
   }
-  constexpr std::int32_t kAttempts = 100;
-  for (std::int32_t attempt = 0; attempt < kAttempts; ++attempt) {
-    if (!ComposeTemporaryPath(run, attempt)) FailPathTooLong(run.frame);
-    switch (platform::CreateTemporaryFile(run.temporary_path, &run.output)) {
-      case platform::TemporaryCreate::kCreated:
-        return;
-      case platform::TemporaryCreate::kExists:
-        continue;
-      case platform::TemporaryCreate::kFailed:
-        FailCannotCreateOutput(run.frame);
-    }
+  const platform::FolderPath target{run.set.folder, run.output_path,
+                                    std::strlen(run.set.directory_part)};
+  switch (platform::BeginReplacement(target, run.old_output, &run.output)) {
+    case platform::ReplacementStart::kStarted:
+      return;
+    case platform::ReplacementStart::kTooLong:
+      FailPathTooLong(run.frame);
+    case platform::ReplacementStart::kFailed:
+      break;
   }
   FailCannotCreateOutput(run.frame);
 }
 
 // Every failure once the temporary file exists: it goes, the old output
 // stays.
-void DiscardOutput(JoinRun& run) {
-  if (platform::IsOpen(run.output)) platform::CloseFile(run.output);
-  platform::DiscardTemporaryFile();
-}
+void DiscardOutput(JoinRun& run) { platform::DiscardReplacement(&run.output); }
 
-// Writing or closing the output failed.
+// Writing, flushing or closing the output failed.
 [[noreturn]] void FailWrite(JoinRun& run) {
   // Asked first: closing and removing may change the system's error.
   const bool no_room = platform::LastFailureWasNoRoom();
@@ -175,13 +145,13 @@ const char* ShowBinding(JoinRun& run, const char* segment_path) {
 
 // Ends the run when a segment's copy failed, or moved other than `count`
 // bytes: exactly what the check measured, no more and no less.
-void RequireCopied(JoinRun& run, const platform::CopyOutcome& outcome, std::uint64_t count,
+void RequireCopied(JoinRun& run, const CopyOutcome& outcome, std::uint64_t count,
                    const char* display_name) {
-  if (outcome.failure == platform::CopyFailure::kRead) {
+  if (outcome.failure == CopyFailure::kRead) {
     DiscardOutput(run);
     FailCannotReadSegment(run.frame, display_name);
   }
-  if (outcome.failure == platform::CopyFailure::kWrite) FailWrite(run);
+  if (outcome.failure == CopyFailure::kWrite) FailWrite(run);
   if (outcome.copied != count) {
     DiscardOutput(run);
     FailSegmentChanged(run.frame, display_name);
@@ -202,7 +172,7 @@ void BindFirstSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t 
   ComposeSegmentPath(first_path, run.set.set_base_path, 1);
   const char* display_name = ShowBinding(run, first_path);
   const std::uint64_t count = run.set.first_size - header_length;
-  RequireCopied(run, CopyRange(segment, header_length, run.output, run.written, count, buffer),
+  RequireCopied(run, CopyRange(segment, header_length, run.output.file, run.written, count, buffer),
                 count, display_name);
   FinishSegment(run, segment, count);
 }
@@ -216,7 +186,11 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
       DiscardOutput(run);
       FailPathTooLong(run.frame);
     }
-    platform::FileHandle segment = platform::OpenToCopy(InSetFolder(run.set, segment_path));
+    const platform::FolderPath member = InSetFolder(run.set, segment_path);
+    platform::FileHandle segment = platform::OpenToCopy(member);
+    if (!platform::IsOpen(segment) && MadeRoomToOpen(run.copied)) {
+      segment = platform::OpenToCopy(member);
+    }
     // It was there for the check; binding on without it would leave a
     // short file reported as a whole one.
     if (!platform::IsOpen(segment)) {
@@ -226,22 +200,32 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
     const std::uint64_t expected =
         i < run.segment_count ? run.set.first_size : run.set.last_size;
     const char* display_name = ShowBinding(run, segment_path);
-    RequireCopied(run, CopyWholeFile(segment, run.output, run.written, expected, buffer), expected,
+    RequireCopied(run, CopyWholeFile(segment, run.output.file, run.written, expected, buffer), expected,
                   display_name);
     FinishSegment(run, segment, expected);
     if (i == run.segment_count) break;
   }
 }
 
+// The output is flushed before it takes its name, and the name before the
+// success is told: "Successfully" means the file is on the medium.
 void FinishOutput(JoinRun& run) {
   CloseBatch(run.copied);
-  const bool closed = platform::CloseFile(run.output);
-  run.output = platform::kNoFile;  // gone, also when closing it failed
-  if (!closed) FailWrite(run);
-  if (!platform::CommitTemporaryFile(run.output_path)) {
-    DiscardOutput(run);
-    FailCannotWriteOutput(run.frame, run.output_path);
+  switch (platform::CommitReplacement(&run.output)) {
+    case platform::ReplacementEnd::kCommitted:
+      return;
+    case platform::ReplacementEnd::kNotWritten:
+      FailWrite(run);
+    case platform::ReplacementEnd::kTargetTaken:
+      DiscardOutput(run);
+      FailOutputAppeared(run.frame, run.output_path);
+    case platform::ReplacementEnd::kNotMoved:
+      DiscardOutput(run);
+      break;
+    case platform::ReplacementEnd::kFolderNotFlushed:
+      break;
   }
+  FailCannotWriteOutput(run.frame, run.output_path);
 }
 
 void PrintSummary(JoinRun& run) {
@@ -260,10 +244,9 @@ void JoinSegments(RunFrame& frame, const JoinerSet& set) {
   JoinRun run{frame,
               set,
               WorkBuffer(frame, kOutputPathBuffer),
-              WorkBuffer(frame, kFoundNameBuffer),
               WorkBuffer(frame, kScratchBuffer),
-              platform::kNoFile,
               platform::PathKind::kAbsent,
+              {},
               0,
               0,
               0,

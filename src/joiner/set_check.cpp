@@ -80,6 +80,9 @@ namespace {
 bool MemberSize(const platform::FolderPath& segment, ClosingBatch& checked, std::uint64_t* size) {
   platform::FileFacts facts{};
   platform::FileHandle member = platform::OpenForReading(segment, &facts);
+  if (!platform::IsOpen(member) && MadeRoomToOpen(checked)) {
+    member = platform::OpenForReading(segment, &facts);
+  }
   if (!platform::IsOpen(member)) return false;
   CloseSoon(checked, member);
   *size = facts.size;

@@ -109,47 +109,84 @@ OverwriteOpen OpenForOverwrite(const char* path, const FileIdentity& guarded,
 // Cuts an open file to `size` bytes; false on failure.
 bool TruncateFile(FileHandle file, std::uint64_t size);
 
-// A temporary file that becomes another file's new contents in one step.
-// At most one exists at a time; its path has at most 511 bytes.
-enum class TemporaryCreate { kCreated, kExists, kFailed };
-// Creates `path` as a new file (never an existing one, never through a
-// link). Until it is committed or discarded, an ending by SIGINT, SIGTERM or
-// SIGHUP (Win32: a console control event) removes it first.
-TemporaryCreate CreateTemporaryFile(const char* path, FileHandle* file);
-// Renames the closed temporary file over `target`, replacing a file or a
-// link there (a link's target is left alone); false when it fails, and the
-// temporary file is still there to be discarded.
-bool CommitTemporaryFile(const char* target);
-// Removes the temporary file.
-void DiscardTemporaryFile();
-// True when the last failed write or close ran out of room on its disk
-// (not a file-size limit).
-bool LastFailureWasNoRoom();
-// A number no other running process has, for unique names.
-std::uint32_t ProcessNumber();
-
 // Sets the process up once at its start: a file-size limit makes writes
-// fail (EFBIG) instead of killing the process.
+// fail (EFBIG) instead of killing the process, and every signal that would
+// end the run first puts the terminal's mode back and removes a temporary
+// file still being written (Win32: a console control event).
 void PrepareProcess();
-// Creates a file for binary writing, truncating an existing one; kNoFile on
-// failure. A folder is never opened as a file.
-FileHandle CreateForWriting(const char* path);
 // False when the close reported an error (a write-behind that failed).
 bool CloseFile(FileHandle file);
 // Closes files that were only read, with as few calls as the system allows
 // (POSIX on Linux: one for each run of consecutive descriptors); reorders
 // `files`. Nothing else is closed, whatever lies between them.
 void CloseReadFiles(FileHandle* files, std::size_t count);
+// How many files the process may hold open at once, and whether the last
+// failed open failed for want of one (its own or the system's).
+std::size_t OpenFilesAllowed();
+bool LastOpenRanOutOfHandles();
+// True when the last failed write, flush or close ran out of room on its
+// disk (not a file-size limit).
+bool LastFailureWasNoRoom();
+
+// Puts what was written to `file` on the medium: its bytes and what is
+// needed to read them back (POSIX: fdatasync; Win32: FlushFileBuffers).
+// False when the medium reports a failure.
+bool FlushFile(FileHandle file);
+// Puts the names in `folder` on the medium (POSIX: fsync of the folder).
+// False when it fails or the folder is not open for it; Win32 keeps names
+// as it writes them and has nothing to do.
+bool FlushFolder(Folder folder);
+// Whether FlushFileSystem exists here: one call for everything written to a
+// file system (Linux: syncfs), cheaper than a flush per file when the files
+// are many and small.
+extern const bool kFlushesWholeFileSystems;
+// Puts everything written to the file system `file_on_it` lies on, names
+// included, on the medium; false when it fails or cannot be done here.
+bool FlushFileSystem(FileHandle file_on_it);
+
+// A file's new contents, written under a temporary name in the target's
+// folder and put in the target's place in one step once whole, so that until
+// then the old file stays as it was. At most one exists at a time. Until it
+// is committed or discarded, an ending by signal (Win32: a console control
+// event) removes the temporary file first.
+struct Replacement {
+  FolderPath target;
+  PathKind old_kind;  // what the target's name held when the run looked
+  FileHandle file;    // the temporary file, open for writing at offset 0
+  // The old file's mode, owner and group (Win32: its attributes), given to
+  // the new one at the commit.
+  bool keeps_old_facts;
+  std::uint32_t old_mode;
+  std::int64_t old_owner;
+  std::int64_t old_group;
+  char temporary[600];  // the temporary file's name (whole path without a folder)
+};
+enum class ReplacementStart { kStarted, kTooLong, kFailed };
+// Creates the temporary file (never over an existing file, never through a
+// link) and takes the facts of a regular file at the target.
+ReplacementStart BeginReplacement(const FolderPath& target, PathKind old_kind,
+                                  Replacement* replacement);
+enum class ReplacementEnd {
+  kCommitted,
+  kNotWritten,        // flushing or closing the new contents failed
+  kTargetTaken,       // a file appeared at a name that was free and is kept
+  kNotMoved,          // the rename failed
+  kFolderNotFlushed,  // in place, but its name may not be on the medium
+};
+// Gives the new file the old one's facts, flushes and closes it, renames it
+// over the target (a link there is replaced, its target left alone; where
+// the name was free, nothing that came since is replaced) and flushes the
+// folder. Unless it ends kCommitted or kFolderNotFlushed, the temporary file
+// is still there to be discarded.
+ReplacementEnd CommitReplacement(Replacement* replacement);
+// Closes and removes the temporary file; errno is left as it was.
+void DiscardReplacement(Replacement* replacement);
 
 // Reads up to `size` bytes at `offset`: the count read, 0 at end of file,
 // -1 on a read error.
 std::int64_t ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t size);
 // Writes all `size` bytes at `offset`; false on any failure (a full disk too).
 bool WriteAt(FileHandle file, std::uint64_t offset, const void* data, std::size_t size);
-
-// The size of a regular file as the file system records it; false for
-// anything that is not a regular file (a pipe, a device).
-bool RegularFileSize(FileHandle file, std::uint64_t* size);
 
 // True when both paths name the same existing file.
 bool SameFile(const char* path_a, const char* path_b);
@@ -175,12 +212,6 @@ struct CopyBuffer {
   std::size_t size;
   CopyPipe pipe;
 };
-enum class CopyFailure { kNone, kRead, kWrite };
-struct CopyOutcome {
-  std::uint64_t copied;  // less than asked only when the input ended early
-  CopyFailure failure;
-};
-
 // Why KernelCopy stopped. Whatever the reason, the bytes counted as copied
 // are in place, and the caller goes on with plain reads and writes from
 // there: they confirm an end, tell a read failure from a write failure, and

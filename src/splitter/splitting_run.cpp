@@ -21,6 +21,11 @@ struct SplitRun {
   char* display_name;
   platform::FileHandle input;
   platform::FileIdentity input_identity;
+  platform::Folder folder;  // the program directory, where the set goes
+  bool first_existed;       // a file held segment 1's name before the run
+  // Many small segments are flushed by one call for their whole file system
+  // at the end instead of one call each.
+  bool one_flush;
   // Segment 1 stays open to the end: its signature is written last.
   platform::OverwriteTarget first;
   platform::OverwriteTarget segment;  // the segment being written
@@ -83,9 +88,26 @@ void ReopenInput(SplitRun& run) {
 // A FIFO or a device at the first segment's name is refused before the
 // question: no answer could make it a segment.
 void RefuseSpecialFirstSegment(SplitRun& run) {
-  if (platform::LookAtPath(run.segment_path) == platform::PathKind::kOther) {
-    FailSegmentNotRegular(run.frame, run.segment_path);
-  }
+  const platform::PathKind kind = platform::LookAtPath(run.segment_path);
+  if (kind == platform::PathKind::kOther) FailSegmentNotRegular(run.frame, run.segment_path);
+  run.first_existed = kind != platform::PathKind::kAbsent;
+}
+
+// Measured on a fresh ext4 and on tmpfs (README, Performance): a flush per
+// segment costs a journal commit each, which one flush of the whole file
+// system saves when the segments are many.
+constexpr std::int32_t kSegmentsFlushedOneByOne = 64;
+
+void ChooseFlushes(SplitRun& run) {
+  run.folder = platform::OpenFolder(run.settings.program_directory);
+  run.one_flush =
+      platform::kFlushesWholeFileSystems && run.segment_count > kSegmentsFlushedOneByOne;
+}
+
+// The names of the set on the medium: its folder flushed, or where that
+// cannot be (a folder that may only be searched), its whole file system.
+bool FlushNames(SplitRun& run) {
+  return platform::FlushFolder(run.folder) || platform::FlushFileSystem(run.first.file);
 }
 
 void ShowWritingTo(SplitRun& run) {
@@ -116,8 +138,11 @@ void CutToLength(SplitRun& run, const platform::OverwriteTarget& target, std::ui
   }
 }
 
+// Each segment's bytes are on the medium before it is closed, unless the
+// whole set is flushed at the end in one call.
 void CloseSegment(SplitRun& run) {
-  if (!platform::CloseFile(run.segment.file)) {
+  const bool flushed = run.one_flush || platform::FlushFile(run.segment.file);
+  if (!platform::CloseFile(run.segment.file) || !flushed) {
     FailCannotWriteSegment(run.frame, run.segment_path);
   }
 }
@@ -131,6 +156,12 @@ std::uint64_t WriteHeader(SplitRun& run) {
   std::size_t length = EncodeSegmentHeader(run.segment_count, run.settings.stored_name, header);
   std::memset(header, 0, kSignatureLength);
   if (!platform::WriteAt(run.first.file, 0, header, length)) {
+    FailCannotWriteSegment(run.frame, run.segment_path);
+  }
+  // An older set under these names is written over in place: its segment 1
+  // must be no first segment on the medium before any other member changes,
+  // or a power cut could leave it signed over a mix of old and new members.
+  if (run.first_existed && (!platform::FlushFile(run.first.file) || !FlushNames(run))) {
     FailCannotWriteSegment(run.frame, run.segment_path);
   }
   Say(run.frame, kStepFormat, kDone);
@@ -150,12 +181,12 @@ void CopySegments(SplitRun& run, std::uint64_t header_length, platform::CopyBuff
     const std::uint64_t room = segment_size - segment_offset;
     const std::uint64_t left = run.input_size - copied;
     const std::uint64_t take = room < left ? room : left;
-    platform::CopyOutcome outcome =
+    CopyOutcome outcome =
         CopyRange(run.input, copied, run.segment.file, segment_offset, take, buffer);
-    if (outcome.failure == platform::CopyFailure::kRead) {
+    if (outcome.failure == CopyFailure::kRead) {
       FailCannotReadInput(run.frame, run.settings.input_path);
     }
-    if (outcome.failure == platform::CopyFailure::kWrite) {
+    if (outcome.failure == CopyFailure::kWrite) {
       FailCannotWriteSegment(run.frame, run.segment_path);
     }
     if (outcome.copied < take) FailInputChanged(run.frame);
@@ -175,6 +206,14 @@ void CopySegments(SplitRun& run, std::uint64_t header_length, platform::CopyBuff
   if (run.segment_count > 1) CloseSegment(run);
 }
 
+// Every member's bytes and every name on the medium before the signature
+// makes it a set.
+void FlushSet(SplitRun& run) {
+  const bool flushed = run.one_flush ? platform::FlushFileSystem(run.first.file)
+                                     : platform::FlushFile(run.first.file) && FlushNames(run);
+  if (!flushed) FailCannotWriteSegment(run.frame, run.segment_path);
+}
+
 // The set must hold the bytes that were measured: an input that grew since
 // would disagree with the count in the header.
 void RequireInputEnded(SplitRun& run, platform::CopyBuffer buffer) {
@@ -183,15 +222,39 @@ void RequireInputEnded(SplitRun& run, platform::CopyBuffer buffer) {
   if (got > 0) FailInputChanged(run.frame);
 }
 
-// Only a whole set gets its signature, and with it a first segment.
+// A failure after the signature went out: segment 1 is made no first
+// segment again, as far as the medium still lets it, so that a failed run
+// never leaves a set that binds.
+[[noreturn]] void FailSigned(SplitRun& run) {
+  const unsigned char zeros[kSignatureLength] = {};
+  platform::FileHandle first = run.first.file;
+  if (!platform::IsOpen(first)) {
+    platform::OverwriteTarget again{platform::kNoFile, 0};
+    if (platform::OpenForOverwrite(run.segment_path, run.input_identity, &again) ==
+        platform::OverwriteOpen::kOpened) {
+      first = again.file;
+    }
+  }
+  if (platform::IsOpen(first)) {
+    if (platform::WriteAt(first, 0, zeros, kSignatureLength)) platform::FlushFile(first);
+    platform::CloseFile(first);
+  }
+  FailCannotWriteSegment(run.frame, run.segment_path);
+}
+
+// Only a whole set gets its signature, and with it a first segment; the
+// summary that follows is told only once the signature is on the medium.
 void SignFirstSegment(SplitRun& run) {
   if (!ComposeSegmentPath(run.segment_path, run.set_base_path, 1)) {
     FailPathTooLong(run.frame);
   }
   if (!platform::WriteAt(run.first.file, 0, kSegmentSignature, kSignatureLength) ||
-      !platform::CloseFile(run.first.file)) {
-    FailCannotWriteSegment(run.frame, run.segment_path);
+      !platform::FlushFile(run.first.file)) {
+    FailSigned(run);
   }
+  const bool closed = platform::CloseFile(run.first.file);
+  run.first.file = platform::kNoFile;  // gone, also when closing it failed
+  if (!closed) FailSigned(run);
 }
 
 void PrintSummary(SplitRun& run) {
@@ -217,6 +280,9 @@ void SplitInput(RunFrame& frame, const SplitterSettings& settings) {
                WorkBuffer(frame, kDisplayNameBuffer),
                platform::kNoFile,
                {0, 0},
+               platform::kNoFolder,
+               false,
+               false,
                {platform::kNoFile, 0},
                {platform::kNoFile, 0},
                0,
@@ -231,11 +297,14 @@ void SplitInput(RunFrame& frame, const SplitterSettings& settings) {
   ReopenInput(run);
   RefuseSpecialFirstSegment(run);
   PromptOverwrite(frame, run.segment_path);
+  ChooseFlushes(run);
   run.first = OpenSegment(run, 1);
   const std::uint64_t header_length = WriteHeader(run);
   CopySegments(run, header_length, buffer);
   RequireInputEnded(run, buffer);
+  FlushSet(run);
   SignFirstSegment(run);
+  platform::CloseFolder(run.folder);
   platform::CloseFile(run.input);
   ReleaseCopyBuffer(buffer);
   PrintSummary(run);

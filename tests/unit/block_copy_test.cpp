@@ -49,16 +49,16 @@ TEST_P(BlockLoopTest, CopiesTheRangeOrWhatTheInputHolds) {
   const std::string before(c.to_offset, 'h');
   Write("out", before);
   platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
-  platform::FileHandle out = platform::CreateForWriting(Path("out").c_str());
+  platform::FileHandle out = OpenToWrite(Path("out"));
   ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
   ASSERT_TRUE(platform::WriteAt(out, 0, before.data(), before.size()));
-  const platform::CopyOutcome outcome =
+  const CopyOutcome outcome =
       CopyBlocks(in, c.from_offset, out, c.to_offset, c.count, buffer_);
   platform::CloseFile(in);
   EXPECT_TRUE(platform::CloseFile(out));
   const std::uint64_t held = source.size() - c.from_offset;
   const std::uint64_t expected = c.count < held ? c.count : held;
-  EXPECT_EQ(outcome.failure, platform::CopyFailure::kNone);
+  EXPECT_EQ(outcome.failure, CopyFailure::kNone);
   EXPECT_EQ(outcome.copied, expected);
   EXPECT_EQ(Read("out"), before + source.substr(c.from_offset, expected));
 }
@@ -95,13 +95,13 @@ TEST_P(WholeFileTest, CopiesTheMeasuredSizeAndShowsAChange) {
   const std::string before(c.to_offset, 'h');
   Write("out", before);
   platform::FileHandle in = platform::OpenToCopy(Path("in").c_str());
-  platform::FileHandle out = platform::CreateForWriting(Path("out").c_str());
+  platform::FileHandle out = OpenToWrite(Path("out"));
   ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
   ASSERT_TRUE(platform::WriteAt(out, 0, before.data(), before.size()));
-  const platform::CopyOutcome outcome = CopyWholeFile(in, out, c.to_offset, c.size, buffer_);
+  const CopyOutcome outcome = CopyWholeFile(in, out, c.to_offset, c.size, buffer_);
   platform::CloseFile(in);
   EXPECT_TRUE(platform::CloseFile(out));
-  EXPECT_EQ(outcome.failure, platform::CopyFailure::kNone);
+  EXPECT_EQ(outcome.failure, CopyFailure::kNone);
   if (c.difference == 0) {
     EXPECT_EQ(outcome.copied, c.size);
     EXPECT_EQ(Read("out"), before + source);
@@ -132,21 +132,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(BlockCopyTest, TellsAFailedReadFromAFailedWrite) {
   Write("in", Random(5000));
   Write("other", Random(10));
-  platform::FileHandle write_only = platform::CreateForWriting(Path("write_only").c_str());
+  platform::FileHandle write_only = OpenToWrite(Path("write_only"));
   platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
   platform::FileHandle read_only = platform::OpenForReading(Path("other").c_str());
   ASSERT_TRUE(platform::IsOpen(write_only) && platform::IsOpen(in) && platform::IsOpen(read_only));
 
-  platform::CopyOutcome unreadable = CopyBlocks(write_only, 0, read_only, 0, 100, buffer_);
-  EXPECT_EQ(unreadable.failure, platform::CopyFailure::kRead);
+  CopyOutcome unreadable = CopyBlocks(write_only, 0, read_only, 0, 100, buffer_);
+  EXPECT_EQ(unreadable.failure, CopyFailure::kRead);
   EXPECT_EQ(unreadable.copied, 0u);
-  platform::CopyOutcome unwritable = CopyBlocks(in, 0, read_only, 3, 5000, buffer_);
-  EXPECT_EQ(unwritable.failure, platform::CopyFailure::kWrite);
+  CopyOutcome unwritable = CopyBlocks(in, 0, read_only, 3, 5000, buffer_);
+  EXPECT_EQ(unwritable.failure, CopyFailure::kWrite);
   EXPECT_EQ(unwritable.copied, 0u);
   // The same through the whole copy, whatever the kernel's way refuses.
   EXPECT_EQ(CopyRange(write_only, 0, read_only, 0, 100, buffer_).failure,
-            platform::CopyFailure::kRead);
-  EXPECT_EQ(CopyRange(in, 0, read_only, 3, 5000, buffer_).failure, platform::CopyFailure::kWrite);
+            CopyFailure::kRead);
+  EXPECT_EQ(CopyRange(in, 0, read_only, 3, 5000, buffer_).failure, CopyFailure::kWrite);
 
   for (platform::FileHandle file : {write_only, in, read_only}) platform::CloseFile(file);
   EXPECT_EQ(Read("other").size(), 10u);

@@ -15,6 +15,22 @@
 #include "platform/platform.h"
 #include "temp_folder.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
+// A device opened for writing, which the programs never do; only where
+// devices are files (the tests that need one skip elsewhere).
+inline platform::FileHandle OpenDeviceForWriting(const char* path) {
+#ifndef _WIN32
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  return fd < 0 ? platform::kNoFile : platform::FileHandle{fd};
+#else
+  static_cast<void>(path);
+  return platform::kNoFile;
+#endif
+}
+
 class FileFolderTest : public ::testing::Test {
  protected:
   // A path in the test's folder, joined with the platform's own separator.
@@ -23,6 +39,13 @@ class FileFolderTest : public ::testing::Test {
   }
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  // Opened as the programs open a segment: created, or written from offset
+  // 0 in place.
+  static platform::FileHandle OpenToWrite(const std::string& path) {
+    platform::OverwriteTarget target{platform::kNoFile, 0};
+    platform::OpenForOverwrite(path.c_str(), platform::FileIdentity{~0ull, ~0ull}, &target);
+    return target.file;
   }
   std::string Read(const std::string& name) const {
     std::ifstream file(Path(name), std::ios::binary);

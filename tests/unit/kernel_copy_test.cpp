@@ -23,7 +23,6 @@
 
 namespace {
 
-using platform::CopyFailure;
 using platform::KernelRoute;
 using platform::KernelStop;
 
@@ -72,7 +71,7 @@ class KernelCopyTest : public ::testing::TestWithParam<Route> {
   platform::FileHandle Open(const std::string& path, int flags) const {
     return platform::FileHandle{open(path.c_str(), flags | O_CLOEXEC, 0666)};
   }
-  platform::CopyOutcome Copy(platform::FileHandle from, std::uint64_t from_offset,
+  CopyOutcome Copy(platform::FileHandle from, std::uint64_t from_offset,
                              platform::FileHandle to, std::uint64_t to_offset,
                              std::uint64_t count) const {
     return CopyRange(from, from_offset, to, to_offset, count, buffer_, GetParam().route);
@@ -136,7 +135,7 @@ TEST_P(KernelCopyTest, AFailedReadIsAReadFailure) {
   platform::FileHandle out = Open(Path("out"), O_WRONLY | O_CREAT | O_TRUNC);
   ASSERT_TRUE(platform::IsOpen(memory) && platform::IsOpen(out));
   for (std::uint64_t to_offset : {0, 17}) {
-    platform::CopyOutcome outcome = Copy(memory, 0, out, to_offset, 4096);
+    CopyOutcome outcome = Copy(memory, 0, out, to_offset, 4096);
     EXPECT_EQ(outcome.failure, CopyFailure::kRead);
     EXPECT_EQ(outcome.copied, 0u);
   }
@@ -161,7 +160,7 @@ TEST_P(KernelCopyTest, AFileSizeLimitStopsTheWriteAndLeavesNothingBehind) {
   struct rlimit limit = saved;
   limit.rlim_cur = kLimit;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const platform::CopyOutcome outcome = Copy(in, 5, limited, 17, 2 * kCopyBufferSize);
+  const CopyOutcome outcome = Copy(in, 5, limited, 17, 2 * kCopyBufferSize);
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, old_handler);
 
@@ -171,7 +170,7 @@ TEST_P(KernelCopyTest, AFileSizeLimitStopsTheWriteAndLeavesNothingBehind) {
   EXPECT_EQ(Read(Path("limited")), std::string(17, '\0') + source.substr(5, kLimit - 17));
 
   platform::FileHandle next = Open(Path("next"), O_WRONLY | O_CREAT | O_TRUNC);
-  const platform::CopyOutcome after = Copy(in, 1000, next, 3, kCopyBufferSize);
+  const CopyOutcome after = Copy(in, 1000, next, 3, kCopyBufferSize);
   EXPECT_EQ(after.failure, CopyFailure::kNone);
   EXPECT_EQ(after.copied, kCopyBufferSize);
   platform::CloseFile(next);
@@ -203,7 +202,7 @@ TEST_P(KernelCopyTest, CopiesAcrossFileSystems) {
     EXPECT_EQ(kernel.stop, KernelStop::kFinished);
   }
   EXPECT_EQ(kernel.copied, kernel.stop == KernelStop::kFinished ? 17u : 0u);
-  const platform::CopyOutcome outcome = Copy(in, 5, out, 17, source.size());
+  const CopyOutcome outcome = Copy(in, 5, out, 17, source.size());
   EXPECT_EQ(outcome.failure, CopyFailure::kNone);
   EXPECT_EQ(outcome.copied, source.size() - 5);
   platform::CloseFile(in);

@@ -30,17 +30,8 @@ std::string Random(std::size_t size) { return RandomBytes(size, 42); }
 TEST_F(PlatformTest, AFolderIsNeverOpenedAsAFile) {
   fs::create_directories(Path("sub"));
   EXPECT_FALSE(platform::IsOpen(platform::OpenForReading(Path("sub").c_str())));
-  EXPECT_FALSE(platform::IsOpen(platform::CreateForWriting(Path("sub").c_str())));
+  EXPECT_FALSE(platform::IsOpen(OpenToWrite(Path("sub"))));
   EXPECT_TRUE(fs::is_directory(Path("sub")));
-}
-
-TEST_F(PlatformTest, CreatingTruncatesAnExistingFile) {
-  Write("f", "old contents");
-  platform::FileHandle file = platform::CreateForWriting(Path("f").c_str());
-  ASSERT_TRUE(platform::IsOpen(file));
-  EXPECT_TRUE(platform::WriteAt(file, 0, "new", 3));
-  EXPECT_TRUE(platform::CloseFile(file));
-  EXPECT_EQ(Read("f"), "new");
 }
 
 TEST_F(PlatformTest, ReadAtGivesZeroAtTheEnd) {
@@ -51,9 +42,6 @@ TEST_F(PlatformTest, ReadAtGivesZeroAtTheEnd) {
   EXPECT_EQ(platform::ReadAt(file, 4, bytes, sizeof bytes), 2);
   EXPECT_EQ(std::string(bytes, 2), "ef");
   EXPECT_EQ(platform::ReadAt(file, 6, bytes, sizeof bytes), 0);
-  std::uint64_t size = 0;
-  EXPECT_TRUE(platform::RegularFileSize(file, &size));
-  EXPECT_EQ(size, 6u);
   platform::CloseFile(file);
 }
 
@@ -75,14 +63,14 @@ TEST_P(CopyRangeTest, CopiesExactlyTheRangeAsked) {
   Write("in", source);
   Write("out", std::string(c.to_offset, 'h'));
   platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
-  platform::FileHandle out = platform::CreateForWriting(Path("out").c_str());
+  platform::FileHandle out = OpenToWrite(Path("out"));
   ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
   ASSERT_TRUE(platform::WriteAt(out, 0, std::string(c.to_offset, 'h').data(), c.to_offset));
   platform::CopyBuffer buffer = AcquireCopyBuffer();
-  platform::CopyOutcome outcome =
+  CopyOutcome outcome =
       CopyRange(in, c.from_offset, out, c.to_offset, c.count, buffer);
   ReleaseCopyBuffer(buffer);
-  EXPECT_EQ(outcome.failure, platform::CopyFailure::kNone);
+  EXPECT_EQ(outcome.failure, CopyFailure::kNone);
   const std::uint64_t available = source.size() - c.from_offset;
   const std::uint64_t expected = c.count < available ? c.count : available;
   EXPECT_EQ(outcome.copied, expected);
@@ -108,18 +96,18 @@ TEST_F(PlatformTest, CopyRangeTellsAFailedWriteFromAFailedRead) {
   }
   Write("in", Random(100000));
   platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
-  platform::FileHandle full = platform::CreateForWriting("/dev/full");
+  platform::FileHandle full = OpenDeviceForWriting("/dev/full");
   platform::CopyBuffer buffer = AcquireCopyBuffer();
   for (std::uint64_t to_offset : {0, 17}) {
     EXPECT_EQ(CopyRange(in, 0, full, to_offset, 100000, buffer).failure,
-              platform::CopyFailure::kWrite);
+              CopyFailure::kWrite);
   }
   // Reading a process's memory at address 0 fails.
   platform::FileHandle memory = platform::OpenForReading("/proc/self/mem");
-  platform::FileHandle out = platform::CreateForWriting(Path("out").c_str());
+  platform::FileHandle out = OpenToWrite(Path("out"));
   for (std::uint64_t to_offset : {0, 17}) {
     EXPECT_EQ(CopyRange(memory, 0, out, to_offset, 4096, buffer).failure,
-              platform::CopyFailure::kRead);
+              CopyFailure::kRead);
   }
   ReleaseCopyBuffer(buffer);
   for (platform::FileHandle file : {in, full, memory, out}) platform::CloseFile(file);
@@ -139,13 +127,13 @@ TEST_F(PlatformTest, CopyRangeAcrossFileSystems) {
   const testkit::TempFolder in_memory(shm.string());
   const std::string target = in_memory / "copy";
   platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
-  platform::FileHandle out = platform::CreateForWriting(target.c_str());
+  platform::FileHandle out = OpenToWrite(target);
   ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
   platform::CopyBuffer buffer = AcquireCopyBuffer();
   for (std::uint64_t to_offset : {0, 17}) {
-    platform::CopyOutcome outcome =
+    CopyOutcome outcome =
         CopyRange(in, 5, out, to_offset, std::uint64_t{1} << 40, buffer);
-    EXPECT_EQ(outcome.failure, platform::CopyFailure::kNone);
+    EXPECT_EQ(outcome.failure, CopyFailure::kNone);
     EXPECT_EQ(outcome.copied, source.size() - 5);
   }
   ReleaseCopyBuffer(buffer);
@@ -294,27 +282,38 @@ TEST_F(PlatformTest, ALinkIsReplacedNotFollowed) {
   EXPECT_EQ(Read("link"), "new");
 }
 
-TEST_F(PlatformTest, ATemporaryFileReplacesTheTargetOnlyWhenCommitted) {
+// The replacement takes the target's place only when committed, keeps the
+// old file's mode, never takes a name that was free when the run looked and
+// is taken since, and leaves nothing behind when discarded.
+TEST_F(PlatformTest, AReplacementTakesThePlaceOnlyWhenCommitted) {
   Write("out", "old");
-  platform::FileHandle file = platform::kNoFile;
-  ASSERT_EQ(platform::CreateTemporaryFile(Path("out.tmp").c_str(), &file),
-            platform::TemporaryCreate::kCreated);
-  EXPECT_TRUE(platform::WriteAt(file, 0, "new", 3));
-  EXPECT_TRUE(platform::CloseFile(file));
+  fs::permissions(Path("out"), fs::perms::owner_read | fs::perms::owner_write);
+  const platform::Folder folder = platform::OpenFolder((folder_.string() + platform::kPathSeparator).c_str());
+  const std::string out = Path("out");
+  const std::size_t name_offset = out.size() - 3;
+  platform::Replacement replacement{};
+  ASSERT_EQ(platform::BeginReplacement({folder, out.c_str(), name_offset},
+                                       platform::PathKind::kRegular, &replacement),
+            platform::ReplacementStart::kStarted);
+  EXPECT_TRUE(platform::WriteAt(replacement.file, 0, "new", 3));
   EXPECT_EQ(Read("out"), "old");
-  ASSERT_TRUE(platform::CommitTemporaryFile(Path("out").c_str()));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);
+  ASSERT_EQ(platform::CommitReplacement(&replacement), platform::ReplacementEnd::kCommitted);
   EXPECT_EQ(Read("out"), "new");
-  EXPECT_FALSE(fs::exists(Path("out.tmp")));
+  EXPECT_EQ(fs::status(out).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
 
-  // An existing name is never taken; a discarded file is gone.
-  EXPECT_EQ(platform::CreateTemporaryFile(Path("out").c_str(), &file),
-            platform::TemporaryCreate::kExists);
-  ASSERT_EQ(platform::CreateTemporaryFile(Path("other.tmp").c_str(), &file),
-            platform::TemporaryCreate::kCreated);
-  EXPECT_TRUE(platform::CloseFile(file));
-  platform::DiscardTemporaryFile();
-  EXPECT_FALSE(fs::exists(Path("other.tmp")));
-  EXPECT_EQ(Read("out"), "new");
+  const std::string late = Path("late");
+  ASSERT_EQ(platform::BeginReplacement({folder, late.c_str(), name_offset},
+                                       platform::PathKind::kAbsent, &replacement),
+            platform::ReplacementStart::kStarted);
+  Write("late", "saved meanwhile");
+  EXPECT_EQ(platform::CommitReplacement(&replacement), platform::ReplacementEnd::kTargetTaken);
+  platform::DiscardReplacement(&replacement);
+  EXPECT_EQ(Read("late"), "saved meanwhile");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);
+  platform::CloseFolder(folder);
 }
 
 }  // namespace
