@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/sysmacros.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -224,7 +226,12 @@ class HeldRun {
       dup2(null, 0);
       dup2(fds[1], 1);
       close(fds[0]);
-      for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) signal(signal_number, SIG_DFL);
+      for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGQUIT, SIGPIPE, SIGUSR1,
+                                SIGALRM, SIGXCPU}) {
+        signal(signal_number, SIG_DFL);
+      }
+      const struct rlimit no_core {0, 0};  // a SIGQUIT leaves no core file behind
+      setrlimit(RLIMIT_CORE, &no_core);
       if (chdir(run.working_directory.c_str()) != 0) _exit(126);
       std::vector<char*> words;
       for (const std::string& word : run.words) words.push_back(const_cast<char*>(word.c_str()));
@@ -712,12 +719,99 @@ TEST_P(JoinerSignalTest, KeepsTheOldOutputAndRemovesTheTemporaryFile) {
   EXPECT_EQ(Tree(bench.folder.path()), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(DataSafety, JoinerSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(DataSafety, JoinerSignalTest,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1,
+                                           SIGALRM, SIGXCPU),
                          [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param == SIGINT    ? "Interrupt"
-                                  : info.param == SIGTERM ? "Terminate"
-                                                          : "HangUp";
+                           return std::string(sigabbrev_np(info.param));
                          });
+
+// What happens to the set's folder and the output's name while the copy is
+// held: a file saved at a name that was free is kept and the run fails; a
+// folder renamed carries the whole run with it and strands nothing.
+TEST(JoinerHeld, AFileSavedAtAFreeOutputNameIsKept) {
+  Bench bench;
+  bench.LinkPrograms();
+  WriteSet(bench.set + "abc.zip.", 3, {700, 700, 300});
+  const std::string prefix = expected::kJoinerBanner + Bound(1, 1) +
+                             " Currently binding abc.zip.2....";
+  HeldRun held(bench.Joiner("set/abc.zip.1"), prefix, "");
+  ASSERT_TRUE(held.Held());
+  harness::WriteFile(bench.set + "abc.zip", "saved meanwhile");
+  const auto before_end = Tree(bench.folder.path());
+  RunOutcome outcome = held.Finish();
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output,
+            JoinerConsole(Bound(1, 3) + "\n ERROR : \n\n  Another file took the output file's "
+                                        "name meanwhile; it is kept:\n  'set/abc.zip'\n\n" +
+                          expected::kAborted));
+  EXPECT_EQ(harness::ReadFile(bench.set + "abc.zip"), "saved meanwhile");
+  EXPECT_EQ(Tree(bench.folder.path()).size(), before_end.size() - 1) << "the temporary file stays";
+}
+
+TEST(JoinerHeld, AFolderRenamedDuringTheCopyStrandsNothing) {
+  Bench bench;
+  bench.LinkPrograms();
+  const std::string data = WriteSet(bench.set + "abc.zip.", 3, {700, 700, 300});
+  const std::string prefix = expected::kJoinerBanner + Bound(1, 1) +
+                             " Currently binding abc.zip.2....";
+  HeldRun held(bench.Joiner("set/abc.zip.1"), prefix, "");
+  ASSERT_TRUE(held.Held());
+  const std::string moved = bench.folder / "moved/";
+  fs::rename(bench.set, moved);
+  RunOutcome outcome = held.Finish();
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.output, JoinerConsole(Bound(1, 3) + JoinerSummary(3)));
+  EXPECT_EQ(harness::ReadFile(moved + "abc.zip"), data);
+  EXPECT_EQ(std::distance(fs::directory_iterator(moved), fs::directory_iterator()), 4);
+}
+
+// The replaced output keeps its mode and owner; a set of many members binds
+// under a low limit of open files; an output path near the limit binds.
+TEST(JoinerOutputs, AReplacedOutputKeepsItsModeAndOwner) {
+  Bench bench;
+  bench.LinkPrograms();
+  const std::string data = WriteSet(bench.set + "abc.zip.", 3, {700, 700, 300});
+  harness::WriteFile(bench.set + "abc.zip", "old contents");
+  ASSERT_EQ(chmod((bench.set + "abc.zip").c_str(), 0600), 0);
+  ASSERT_EQ(chown((bench.set + "abc.zip").c_str(), 4321, 8765), 0) << "the tests run as root";
+  RunOutcome outcome = harness::Run(Answering(bench.Joiner("set/abc.zip.1"), "(y/n)? "));
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(harness::ReadFile(bench.set + "abc.zip"), data);
+  struct stat info {};
+  ASSERT_EQ(stat((bench.set + "abc.zip").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_EQ(info.st_uid, 4321u);
+  EXPECT_EQ(info.st_gid, 8765u);
+}
+
+TEST(JoinerOutputs, ManyMembersBindUnderALowOpenFileLimit) {
+  Bench bench;
+  bench.LinkPrograms();
+  std::vector<std::size_t> sizes(600, 600);
+  sizes.back() = 100;
+  const std::string data = WriteSet(bench.set + "abc.zip.", 600, sizes);
+  ProgramRun run = bench.Joiner("set/abc.zip.1");
+  run.open_files_limit = 16;
+  RunOutcome outcome = harness::Run(run);
+  EXPECT_EQ(outcome.exit_status, 0) << outcome.output.substr(0, 400);
+  EXPECT_EQ(harness::ReadFile(bench.set + "abc.zip"), data);
+}
+
+TEST(JoinerOutputs, AnOutputPathOfFiveHundredBytesBinds) {
+  Bench bench;
+  bench.LinkPrograms();
+  // set/ + folders of 99 bytes + a last one, then abc.zip: 500 bytes in all.
+  std::string relative = "set/";
+  while (relative.size() + 100 + 7 <= 500) relative += std::string(99, 'd') + "/";
+  relative += std::string(500 - 7 - 1 - relative.size(), 'e') + "/";
+  ASSERT_EQ(relative.size() + 7, 500u);
+  fs::create_directories(bench.folder / relative);
+  const std::string data = WriteSet(bench.folder / (relative + "abc.zip."), 2, {700, 300});
+  RunOutcome outcome = harness::Run(bench.Joiner(relative + "abc.zip.1"));
+  EXPECT_EQ(outcome.exit_status, 0) << outcome.output;
+  EXPECT_EQ(harness::ReadFile(bench.folder / (relative + "abc.zip")), data);
+}
 
 // The output's name is another name of a member (a hard link): refused
 // before the question, whichever member it is; an old output that merely

@@ -46,11 +46,13 @@ constexpr int kModePollMilliseconds = 1;
   // runner inherited: the programs must turn a file-size limit into EFBIG
   // themselves, and die of an interrupt.
   for (int signal_number : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) signal(signal_number, SIG_DFL);
-  if (run.file_size_limit >= 0) {
+  for (auto [resource, value] : {std::pair{RLIMIT_FSIZE, run.file_size_limit},
+                                 std::pair{RLIMIT_NOFILE, run.open_files_limit}}) {
+    if (value < 0) continue;
     struct rlimit limit {
-      static_cast<rlim_t>(run.file_size_limit), static_cast<rlim_t>(run.file_size_limit)
+      static_cast<rlim_t>(value), static_cast<rlim_t>(value)
     };
-    setrlimit(RLIMIT_FSIZE, &limit);
+    setrlimit(resource, &limit);
   }
   std::vector<char*> words;
   for (const std::string& word : run.words) words.push_back(const_cast<char*>(word.c_str()));

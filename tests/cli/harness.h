@@ -45,6 +45,7 @@ struct ProgramRun {
   bool terminal = false;
   std::vector<Step> steps;
   long long file_size_limit = -1;  // bytes; the program gets EFBIG beyond it
+  long long open_files_limit = -1;  // descriptors the program may hold open
   int timeout_seconds = 30;
   KeyWaitMode key_wait_mode = kProgramKeyWait;
 };
