@@ -21,6 +21,14 @@ bool SameWordAnyCase(const char* text, std::size_t length, const char* word) {
   return true;
 }
 
+// The digits after COM and LPT that Windows reserves: 1 .. 9, and the
+// superscripts one, two and three, which the code page 1252 holds as 0xB9,
+// 0xB2 and 0xB3. The bytes are refused whatever the code page: under another
+// one they only refuse a few more names, which is harmless.
+bool IsPortDigit(unsigned char byte) {
+  return (byte >= '1' && byte <= '9') || byte == 0xB9 || byte == 0xB2 || byte == 0xB3;
+}
+
 }  // namespace
 
 bool HoldsControlByte(const char* name) {
@@ -39,7 +47,7 @@ bool IsDeviceName(const char* name) {
   for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
     if (SameWordAnyCase(name, length, device)) return true;
   }
-  if (length == 4 && name[3] >= '1' && name[3] <= '9') {
+  if (length == 4 && IsPortDigit(static_cast<unsigned char>(name[3]))) {
     return SameWordAnyCase(name, 3, "COM") || SameWordAnyCase(name, 3, "LPT");
   }
   return false;

@@ -11,7 +11,9 @@ bool HoldsControlByte(const char* name);
 
 // True when `name` names a Windows device: its part before the first full
 // stop, in any letter case and with trailing blanks ignored, is CON, PRN,
-// AUX, NUL, COM1 .. COM9 or LPT1 .. LPT9.
+// AUX, NUL, COM1 .. COM9, LPT1 .. LPT9, or COM or LPT followed by a
+// superscript one, two or three (bytes 0xB9, 0xB2, 0xB3 of the code page
+// 1252).
 bool IsDeviceName(const char* name);
 
 // Room EscapeName needs for a name of `length` bytes: four per byte and a NUL.

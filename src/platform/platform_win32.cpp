@@ -2,6 +2,7 @@
 // ANSI code page, so only the "A" functions are used.
 #include "platform/platform.h"
 
+#include "common/path_names.h"
 #include "platform/key_decoding.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -129,20 +130,73 @@ FileHandle CreateForWriting(const char* path) {
 namespace {
 
 // CREATE_NEW never opens an existing name, a link included. FILE_SHARE_DELETE
-// lets the console control handler remove a temporary file still open.
+// lets the console control handler remove a temporary file still open, and a
+// new segment be renamed over its name while it is open.
 HANDLE CreateExclusively(const char* path) {
   return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Removes the name (a link itself, not its target) and puts a new, empty
-// file in its place.
-OverwriteOpen ReplaceName(const char* path, DWORD attributes, OverwriteTarget* target) {
-  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryA(path)
-                                                                    : DeleteFileA(path);
-  if (!removed) return OverwriteOpen::kFailed;
-  const HANDLE handle = CreateExclusively(path);
+bool AlreadyExists(DWORD error) {
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+// The temporary file that the console control handler removes, and whether
+// there is one. Read by the handler, which runs on a thread of its own.
+char g_temporary_path[512];
+volatile LONG g_temporary_armed = 0;
+
+void Arm(const char* path) {
+  lstrcpynA(g_temporary_path, path, sizeof g_temporary_path);
+  InterlockedExchange(&g_temporary_armed, 1);
+}
+
+void Disarm() { InterlockedExchange(&g_temporary_armed, 0); }
+
+// Where the last component of `path` begins: after the last backslash,
+// slash or drive colon that is no second half of a double-byte character.
+std::size_t NameOffset(const char* path) {
+  const LeadByteTest lead = PathLeadBytes();
+  std::size_t offset = 0;
+  for (const char separator : {'\\', '/', ':'}) {
+    const std::size_t after = BaseNameOffset(path, separator, lead);
+    if (after > offset) offset = after;
+  }
+  return offset;
+}
+
+// Puts a new, empty file at `path` without writing to or removing what is
+// there: the file is made under a short name of its own in the same folder
+// and renamed over `path` at once. A rename replaces a link itself, never
+// its target, where a delete or an open would follow a link that Wine does
+// not show as one. A folder, or a link to one, refuses the rename and stays.
+OverwriteOpen ReplaceName(const char* path, OverwriteTarget* target) {
+  const std::size_t folder_length = NameOffset(path);
+  char beside[sizeof g_temporary_path];
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  constexpr int kAttempts = 100;
+  for (int attempt = 0; attempt < kAttempts && handle == INVALID_HANDLE_VALUE; ++attempt) {
+    const int length = std::snprintf(beside, sizeof beside, "%.*s~%lx-%d.tmp",
+                                     static_cast<int>(folder_length), path,
+                                     static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof beside) {
+      return OverwriteOpen::kFailed;
+    }
+    handle = CreateExclusively(beside);
+    if (handle == INVALID_HANDLE_VALUE && !AlreadyExists(GetLastError())) {
+      return OverwriteOpen::kFailed;
+    }
+  }
   if (handle == INVALID_HANDLE_VALUE) return OverwriteOpen::kFailed;
+  // An interruption between the two steps leaves no stray file.
+  Arm(beside);
+  if (!MoveFileExA(beside, path, MOVEFILE_REPLACE_EXISTING)) {
+    CloseHandle(handle);
+    DeleteFileA(beside);
+    Disarm();
+    return OverwriteOpen::kFailed;
+  }
+  Disarm();
   *target = {FromHandle(handle), 0};
   return OverwriteOpen::kOpened;
 }
@@ -151,46 +205,34 @@ OverwriteOpen ReplaceName(const char* path, DWORD attributes, OverwriteTarget* t
 
 OverwriteOpen OpenForOverwrite(const char* path, const FileIdentity& guarded,
                                OverwriteTarget* target) {
-  // OPEN_EXISTING without truncation: written over in place. With
-  // FILE_FLAG_OPEN_REPARSE_POINT a link opens as itself, never its target.
-  const HANDLE handle =
-      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) {
-      const HANDLE created = CreateExclusively(path);
-      if (created == INVALID_HANDLE_VALUE) return OverwriteOpen::kFailed;
+  // Attribute access only: it never waits (a pipe, a device) and writes
+  // nothing. Wine follows a link to a file here whatever the flag says, so
+  // a name of the input behind a link is refused too.
+  const HANDLE existing =
+      CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                  nullptr);
+  if (existing == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return OverwriteOpen::kFailed;
+    const HANDLE created = CreateExclusively(path);
+    if (created != INVALID_HANDLE_VALUE) {
       *target = {FromHandle(created), 0};
       return OverwriteOpen::kOpened;
     }
-    // A link to a folder does not open for writing; it is still only a name.
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      return ReplaceName(path, attributes, target);
-    }
-    return OverwriteOpen::kFailed;
+    // Not found, yet taken: a link whose target is missing.
+    return AlreadyExists(GetLastError()) ? ReplaceName(path, target) : OverwriteOpen::kFailed;
   }
+  const bool disk = GetFileType(existing) == FILE_TYPE_DISK;
   BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    CloseHandle(handle);
-    return OverwriteOpen::kNotRegular;
-  }
-  if (!GetFileInformationByHandle(handle, &info)) {
-    CloseHandle(handle);
-    return OverwriteOpen::kFailed;
-  }
-  if (SameIdentity(IdentityOf(info), guarded)) {
-    CloseHandle(handle);
-    return OverwriteOpen::kIsGuarded;
-  }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) {
-    // A link, or bytes that another name shares: leave them alone.
-    CloseHandle(handle);
-    return ReplaceName(path, info.dwFileAttributes, target);
-  }
-  *target = {FromHandle(handle), SizeOf(info)};
-  return OverwriteOpen::kOpened;
+  const bool known = disk && GetFileInformationByHandle(existing, &info);
+  CloseHandle(existing);
+  if (!disk) return OverwriteOpen::kNotRegular;
+  if (!known) return OverwriteOpen::kFailed;
+  if (SameIdentity(IdentityOf(info), guarded)) return OverwriteOpen::kIsGuarded;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return OverwriteOpen::kFailed;
+  // Never written in place: under Wine a link to a file looks like a plain
+  // file with one name, so no file found here is known to be safe to write.
+  return ReplaceName(path, target);
 }
 
 bool TruncateFile(FileHandle file, std::uint64_t size) {
@@ -203,36 +245,14 @@ bool TruncateFile(FileHandle file, std::uint64_t size) {
 // ---------------------------------------------------------------------------
 // The temporary file and the console events that must not leave it behind.
 
-namespace {
-
-// Read by the console control handler, which runs on a thread of its own.
-char g_temporary_path[512];
-volatile LONG g_temporary_armed = 0;
-
-BOOL WINAPI RemoveTemporaryOnControl(DWORD) {
-  if (InterlockedExchange(&g_temporary_armed, 0) != 0) DeleteFileA(g_temporary_path);
-  return FALSE;  // the next handler, in the end the system's, ends the process
-}
-
-void Disarm() {
-  InterlockedExchange(&g_temporary_armed, 0);
-  SetConsoleCtrlHandler(RemoveTemporaryOnControl, FALSE);
-}
-
-}  // namespace
-
 TemporaryCreate CreateTemporaryFile(const char* path, FileHandle* file) {
   const std::size_t length = lstrlenA(path);
   if (length >= sizeof g_temporary_path) return TemporaryCreate::kFailed;
   const HANDLE handle = CreateExclusively(path);
   if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? TemporaryCreate::kExists
-                                                                       : TemporaryCreate::kFailed;
+    return AlreadyExists(GetLastError()) ? TemporaryCreate::kExists : TemporaryCreate::kFailed;
   }
-  lstrcpynA(g_temporary_path, path, sizeof g_temporary_path);
-  InterlockedExchange(&g_temporary_armed, 1);
-  SetConsoleCtrlHandler(RemoveTemporaryOnControl, TRUE);
+  Arm(path);
   *file = FromHandle(handle);
   return TemporaryCreate::kCreated;
 }
@@ -262,8 +282,28 @@ bool LastFailureWasNoRoom() {
 
 std::uint32_t ProcessNumber() { return GetCurrentProcessId(); }
 
-// Win32 has no file-size signal.
-void PrepareProcess() {}
+namespace {
+
+// How a console program ends when Ctrl+C, Ctrl+Break or the closing of its
+// console stops it and it has no handler of its own: Windows' default
+// handler gives this status, so an interrupted run looks like any other
+// interrupted program to the caller. Wine's default handler ends with 0.
+constexpr UINT kInterruptedStatus = 0xC000013AU;  // STATUS_CONTROL_C_EXIT
+
+// Installed for the whole run; during a key wait the wait's own handler
+// comes first and takes Ctrl+C as a key. Ends the process at once, from the
+// handler's thread: nothing of the run goes on after an interruption.
+BOOL WINAPI EndOnControl(DWORD /*event*/) {
+  if (InterlockedExchange(&g_temporary_armed, 0) != 0) DeleteFileA(g_temporary_path);
+  TerminateProcess(GetCurrentProcess(), kInterruptedStatus);
+  return TRUE;
+}
+
+}  // namespace
+
+// Win32 has no file-size signal; a console event ends the run on its own
+// terms.
+void PrepareProcess() { SetConsoleCtrlHandler(EndOnControl, TRUE); }
 
 bool CloseFile(FileHandle file) { return CloseHandle(ToHandle(file)) != FALSE; }
 

@@ -1,5 +1,7 @@
 // The Win32 directory-entry lookup reports the first entry the system lists,
-// as FindFirstFileA gives it, not the lowest name.
+// as FindFirstFileA gives it, not the lowest name; an existing name that is
+// written over gets a new file through a rename, which leaves no file beside
+// it and never takes a folder's place.
 #include <gtest/gtest.h>
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -66,6 +69,34 @@ TEST(Win32Lookup, ReportsTheFirstEntryListedNotTheLowestName) {
   }
   // Otherwise this test could not tell the first entry from the lowest.
   EXPECT_TRUE(order_differs) << "the system listed every pattern in byte order";
+  fs::remove_all(folder);
+}
+
+TEST(Win32Overwrite, ReplacesAFileByRenameAndLeavesAFolderAlone) {
+  const fs::path folder = fs::path(::testing::TempDir()) / "overwrite";
+  fs::remove_all(folder);
+  fs::create_directories(folder / "sub");
+  std::ofstream(folder / "f") << "old contents";
+  const std::string base = folder.string() + "\\";
+
+  platform::OverwriteTarget target{platform::kNoFile, 99};
+  ASSERT_EQ(platform::OpenForOverwrite((base + "f").c_str(), {0, 0}, &target),
+            platform::OverwriteOpen::kOpened);
+  EXPECT_EQ(target.old_size, 0u);
+  // The new file is already in place while it is written.
+  EXPECT_EQ(fs::file_size(folder / "f"), 0u);
+  EXPECT_TRUE(platform::WriteAt(target.file, 0, "new", 3));
+  EXPECT_TRUE(platform::CloseFile(target.file));
+  {
+    std::ifstream read(folder / "f");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(read), {}), "new");
+  }
+
+  EXPECT_EQ(platform::OpenForOverwrite((base + "sub").c_str(), {0, 0}, &target),
+            platform::OverwriteOpen::kFailed);
+  EXPECT_TRUE(fs::is_directory(folder / "sub"));
+  // Neither run left its short-lived file behind.
+  EXPECT_EQ(SystemListing(base + "*"), (std::vector<std::string>{"f", "sub"}));
   fs::remove_all(folder);
 }
 

@@ -62,7 +62,14 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"DeviceLater", "abc.nul", false}, NameCase{"DeviceInside", "anul.zip", false},
         NameCase{"LeadingBlank", " NUL", false}, NameCase{"Plain", "abc.zip", false},
         NameCase{"Empty", "", false}, NameCase{"OnlyAStop", ".nul", false},
-        NameCase{"HighByte", "COM\xb9", false}),
+        NameCase{"ComSuperscriptOne", "COM\xb9", true},
+        NameCase{"ComSuperscriptTwoZip", "com\xb2.zip", true},
+        NameCase{"LptSuperscriptThree", "Lpt\xb3 .txt", true},
+        NameCase{"LptSuperscriptOne", "LPT\xb9", true},
+        NameCase{"DegreeSign", "COM\xb0", false},
+        NameCase{"OtherHighByte", "COM\xb4", false},
+        NameCase{"AccentedLetter", "COM\xe9", false},
+        NameCase{"SuperscriptAfterDigit", "COM1\xb9", false}),
     CaseLabel);
 
 // Only the Win32 build, whose separator is the backslash, has devices in

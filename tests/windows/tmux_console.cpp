@@ -69,8 +69,9 @@ std::string Capture(const std::vector<std::string>& words) {
   return text;
 }
 
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds deadline) {
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
   const auto end = Clock::now() + deadline;
   for (;;) {
     if (condition()) return true;
@@ -78,8 +79,6 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds deadline) {
     std::this_thread::sleep_for(kPoll);
   }
 }
-
-}  // namespace
 
 bool TmuxInstalled() { return std::system("tmux -V >/dev/null 2>&1") == 0; }
 

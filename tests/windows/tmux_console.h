@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,5 +66,8 @@ class TmuxConsole {
 
 // The tmux program is there (tests skip without it).
 bool TmuxInstalled();
+
+// Polls `condition` until it holds; false when the deadline passes first.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline);
 
 }  // namespace wine

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -114,6 +116,99 @@ TEST_P(WineCtrlCTest, AtTheClosingWaitOfAFailureItEndsWithStatusOne) {
   console.SendKeys("C-c");
   EXPECT_EQ(console.WaitForExit(kDeadline), 1);
   EXPECT_EQ(console.Output(), failure + expected::kClosing);
+}
+
+// Outside a key wait Ctrl+C ends the run at once, as an interrupted Windows
+// program ends: with STATUS_CONTROL_C_EXIT, of which Wine hands the host its
+// low byte. Morvel's temporary file goes and the old output stays; Trenzik's
+// segment 1 keeps its zeroed signature, so the cut set never binds.
+constexpr int kInterruptedStatus = 0xC000013A & 0xFF;
+
+// A file of `size` bytes that starts with `start` and holds nothing else:
+// sparse, so a copy of gigabytes costs no disk to set up.
+void MakeSparse(const std::string& path, const std::string& start, std::uintmax_t size) {
+  harness::WriteFile(path, start);
+  std::filesystem::resize_file(path, size);
+}
+
+// The size of the first file in `unix_folder` whose name ends in `suffix`;
+// -1 when there is none.
+std::intmax_t SizeOfFileEndingIn(const std::string& unix_folder, const std::string& suffix) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(unix_folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() >= suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      const std::uintmax_t size = std::filesystem::file_size(entry.path(), error);
+      return error ? -1 : static_cast<std::intmax_t>(size);
+    }
+  }
+  return -1;
+}
+
+TEST_P(WineCtrlCTest, DuringALargeCopyItEndsInterruptedAndLeavesNoTemporaryFile) {
+  const Build& build = std::get<0>(GetParam());
+  const Program program = std::get<1>(GetParam());
+  const bool splitter = program == Program::kSplitter;
+  Folder folder(build, Drive::kC);
+  harness::MakeFolder(folder.Unix("data"));
+  // Gigabytes, so that the copy is still running when the key arrives.
+  constexpr std::uintmax_t kSegment = 1000000000;
+  wine::ConsoleStart start;
+  start.working_directory = folder.Unix("data");
+  start.output_file = folder.Unix("output.bin");
+  std::string before_copy;
+  std::string growing;  // the suffix of the file the copy writes
+  if (splitter) {
+    wine::PlaceProgram(build, "Trenzik.exe", folder.Unix("tools/Trenzik.exe"));
+    harness::WriteFile(folder.Unix("tools/Trenzik.ini"), "size=1000000000\r\n");
+    MakeSparse(folder.Unix("data/abc.zip"), "", 2500000000u);
+    start.program = folder.Dos("tools/Trenzik.exe");
+    start.arguments = {folder.Dos("data/abc.zip")};
+    before_copy = expected::kSplitterBanner + splitter::IniRead(1000000000) +
+                  splitter::kMeasured + " writing header.... Done!\n writing to abc.zip.1....";
+    growing = ".zip.1";
+  } else {
+    wine::PlaceProgram(build, "Morvel.exe", folder.Unix("tools/Morvel.exe"));
+    MakeSparse(folder.Unix("data/abc.zip.1"), expected::SegmentHeader(3, "abc.zip"), kSegment);
+    MakeSparse(folder.Unix("data/abc.zip.2"), "", kSegment);
+    MakeSparse(folder.Unix("data/abc.zip.3"), "", kSegment / 2);
+    harness::WriteFile(folder.Unix("data/abc.zip"), "old contents");
+    start.program = folder.Dos("tools/Morvel.exe");
+    start.arguments = {folder.Dos("data/abc.zip.1")};
+    before_copy = expected::kJoinerBanner + " '" + folder.Dos("data/abc.zip") +
+                  "' already exists.\n" + joiner::kQuestion + "y\n\n\n Overwriting existing file.\n";
+    growing = ".tmp";
+  }
+
+  wine::TmuxConsole console;
+  console.Start(build, start);
+  if (!splitter) {
+    ASSERT_TRUE(console.WaitForOutput(joiner::kQuestion, kDeadline)) << console.Output();
+    ASSERT_TRUE(console.WaitForKeyWait(kDeadline));
+    console.SendKeys("y", true);
+  }
+  // Well into the copy: 16 MiB written of more than two gigabytes. The set
+  // goes into the program folder, the bound file beside the set.
+  const std::string written = folder.Unix(splitter ? "tools" : "data");
+  ASSERT_TRUE(wine::WaitUntil([&] { return SizeOfFileEndingIn(written, growing) >= (16 << 20); },
+                              kDeadline))
+      << console.Output();
+  console.SendKeys("C-c");
+  EXPECT_EQ(console.WaitForExit(kDeadline), kInterruptedStatus) << console.Output();
+  const std::string output = console.Output();
+  EXPECT_EQ(output.substr(0, before_copy.size()), before_copy);
+  EXPECT_EQ(output.find("Successfully"), std::string::npos) << output;
+  EXPECT_EQ(output.find(expected::kClosingPrompt), std::string::npos) << output;
+  EXPECT_EQ(SizeOfFileEndingIn(written, ".tmp"), -1) << "a temporary file was left behind";
+  if (splitter) {
+    std::ifstream first(folder.Unix("tools/abc.zip.1"), std::ios::binary);
+    std::string signature(5, '#');
+    first.read(signature.data(), 5);
+    EXPECT_EQ(signature, std::string(5, '\0'));
+  } else {
+    EXPECT_EQ(harness::ReadFile(folder.Unix("data/abc.zip")), "old contents");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, WineCtrlCTest,

@@ -73,6 +73,9 @@ const StoredNameCase kStoredNameCases[] = {
     {"Com1Zip", "com1.zip", "com1.zip"},
     {"AuxWithBlank", "Aux .txt", "Aux .txt"},
     {"Lpt9", "LPT9.dat", "LPT9.dat"},
+    // COM and LPT with a superscript one, two or three (code page 1252).
+    {"ComSuperscriptOne", "com\xb9.zip", "com\xb9.zip"},
+    {"LptSuperscriptThree", "LPT\xb3", "LPT\xb3"},
     {"Escape", "x\x1b[2J.zip", "x\\x1b[2J.zip"},
     {"Bell", "ring\x07.zip", "ring\\x07.zip"},
     // Not devices: the part before the first full stop is another word.

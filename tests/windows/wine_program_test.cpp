@@ -1,8 +1,9 @@
 // Both Windows programs under Wine, without a console: Windows paths with
 // drive letters and backslashes, the configuration file beside Trenzik.exe,
 // the directory-entry lookup (letter case, wildcards, drive-relative names),
-// Shift_JIS names under the code page 932, and standard output redirected
-// into a pipe, where every line must end in one LF byte.
+// Shift_JIS names under the code page 932, standard output redirected into
+// a pipe, where every line must end in one LF byte, and host links at the
+// splitter's segment names, which are replaced and never written through.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <ostream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "expected_text.h"
@@ -285,6 +287,129 @@ const JoinerLookupCase kJoinerLookupCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, WineJoinerLookupTest,
                          ::testing::Combine(::testing::Values(wine::kX86, wine::kX64),
                                             ::testing::ValuesIn(kJoinerLookupCases)),
+                         [](const auto& info) {
+                           return wine::BuildName(std::get<0>(info.param)) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
+
+// ---------------------------------------------------------------------------
+// Links that the host made at segment names. Wine shows a link to a file as
+// a plain file and a link to a folder as a reparse point; either way the
+// link is replaced by the new segment or, at a folder, the run stops there.
+// Nothing outside the program folder is written, made or removed.
+
+enum class LinkTo { kOutsideFile, kOutsideFolder, kNothing };
+
+struct HostLinkCase {
+  const char* name;
+  std::vector<std::pair<int, LinkTo>> links;  // segment number, what it points to
+  int written;  // segments written before the run stops; 3 is the whole set
+};
+
+void PrintTo(const HostLinkCase& c, std::ostream* os) { *os << c.name; }
+
+class WineHostLinkTest : public ::testing::TestWithParam<std::tuple<Build, HostLinkCase>> {};
+
+TEST_P(WineHostLinkTest, ReplacesTheLinkAndLeavesItsTargetAlone) {
+  const Build& build = std::get<0>(GetParam());
+  const HostLinkCase& c = std::get<1>(GetParam());
+  Folder folder(build, Drive::kC);
+  wine::PlaceProgram(build, "Trenzik.exe", folder.Unix("tools/Trenzik.exe"));
+  harness::WriteFile(folder.Unix("tools/Trenzik.ini"), "size=512\r\n");
+  harness::MakeFolder(folder.Unix("data"));
+  harness::MakeFolder(folder.Unix("outside"));
+  // 17 header bytes + 1200 data bytes in segments of 512: 512, 512, 193.
+  const std::string source = harness::RandomBytes(1200, 14);
+  harness::WriteFile(folder.Unix("data/abc.zip"), source);
+
+  bool asks = false;
+  for (const auto& [k, to] : c.links) {
+    const std::string target = folder.Unix("outside/target" + std::to_string(k));
+    if (to == LinkTo::kOutsideFile) harness::WriteFile(target, "precious " + std::to_string(k));
+    if (to == LinkTo::kOutsideFolder) harness::MakeFolder(target);
+    std::filesystem::create_symlink(target, folder.Unix("tools/abc.zip." + std::to_string(k)));
+    asks = asks || (k == 1 && to != LinkTo::kNothing);
+  }
+
+  wine::Start start;
+  start.program = folder.Dos("tools/Trenzik.exe");
+  start.arguments = {folder.Dos("data/abc.zip")};
+  start.working_directory = folder.Unix("data");
+  start.console = true;
+  if (asks) start.steps.push_back(harness::Step{splitter::kQuestion, "y", nullptr});
+  start.steps.push_back(harness::Step{expected::kClosingPrompt, "x", nullptr});
+  harness::RunOutcome run = wine::Run(build, start);
+
+  std::string expected_output = expected::kSplitterBanner + splitter::IniRead(512) + splitter::kMeasured;
+  if (asks) {
+    expected_output += " '" + folder.Dos("tools/abc.zip.1") + "' already exists.\n" +
+                       splitter::kQuestion + "y\n\n Overwriting all existing files.\n\n";
+  }
+  if (c.written == 3) {
+    expected_output += splitter::SplitWritten("abc.zip", folder.Dos("tools") + "\\", 3);
+  } else {
+    expected_output += " writing header.... Done!";
+    for (int k = 1; k <= c.written; ++k) {
+      expected_output += "\n writing to abc.zip." + std::to_string(k) + ".... Done!";
+    }
+    expected_output += "\nERROR:\n cannot create file\n";
+  }
+  EXPECT_TRUE(run.steps_done);
+  EXPECT_EQ(run.output, expected_output + expected::kClosing);
+  EXPECT_EQ(run.exit_status, c.written == 3 ? 0 : 1);
+
+  for (const auto& [k, to] : c.links) {
+    const std::string target = folder.Unix("outside/target" + std::to_string(k));
+    const std::string segment = folder.Unix("tools/abc.zip." + std::to_string(k));
+    if (to == LinkTo::kOutsideFile) {
+      EXPECT_EQ(harness::ReadFile(target), "precious " + std::to_string(k));
+    } else if (to == LinkTo::kOutsideFolder) {
+      EXPECT_TRUE(std::filesystem::is_directory(target) && std::filesystem::is_empty(target))
+          << target << ": no longer an empty folder";
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(target))) << target;
+    }
+    // A segment written is a file of its own; the one the run stopped at is
+    // still the link.
+    EXPECT_EQ(std::filesystem::is_symlink(segment), k > c.written) << segment;
+  }
+  std::vector<std::string> outside;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Unix("outside"))) {
+    outside.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(outside.size(), std::count_if(c.links.begin(), c.links.end(), [](const auto& link) {
+                              return link.second != LinkTo::kNothing;
+                            }));
+  // The segments written hold the set; until the whole set is there, the
+  // signature of segment 1 stays zeroed.
+  std::string header = expected::SegmentHeader(3, "abc.zip");
+  if (c.written < 3) header.replace(0, 5, std::string(5, '\0'));
+  const std::string whole = header + source;
+  for (int k = 1; k <= c.written; ++k) {
+    EXPECT_EQ(harness::ReadFile(folder.Unix("tools/abc.zip." + std::to_string(k))),
+              whole.substr(512 * (k - 1), 512))
+        << k;
+  }
+  // No short-lived file is left beside the segments.
+  EXPECT_EQ(SegmentFiles(folder.Unix("tools")).size(), 3u);
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry :
+       std::filesystem::directory_iterator(folder.Unix("tools"))) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 5u);  // Trenzik.exe, Trenzik.ini, abc.zip.1 .. 3
+}
+
+const HostLinkCase kHostLinkCases[] = {
+    {"FilesAtOneAndTwoAFolderAtThree",
+     {{1, LinkTo::kOutsideFile}, {2, LinkTo::kOutsideFile}, {3, LinkTo::kOutsideFolder}},
+     2},
+    {"DanglingAtTwo", {{2, LinkTo::kNothing}}, 3},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, WineHostLinkTest,
+                         ::testing::Combine(::testing::Values(wine::kX86, wine::kX64),
+                                            ::testing::ValuesIn(kHostLinkCases)),
                          [](const auto& info) {
                            return wine::BuildName(std::get<0>(info.param)) + "_" +
                                   std::get<1>(info.param).name;
