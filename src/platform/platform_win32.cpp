@@ -122,11 +122,6 @@ bool MayBeWritten(const char* path) {
   return true;
 }
 
-FileHandle CreateForWriting(const char* path) {
-  return FromHandle(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 namespace {
 
 // CREATE_NEW never opens an existing name, a link included. FILE_SHARE_DELETE
@@ -245,42 +240,106 @@ bool TruncateFile(FileHandle file, std::uint64_t size) {
 // ---------------------------------------------------------------------------
 // The temporary file and the console events that must not leave it behind.
 
-TemporaryCreate CreateTemporaryFile(const char* path, FileHandle* file) {
-  const std::size_t length = lstrlenA(path);
-  if (length >= sizeof g_temporary_path) return TemporaryCreate::kFailed;
-  const HANDLE handle = CreateExclusively(path);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return AlreadyExists(GetLastError()) ? TemporaryCreate::kExists : TemporaryCreate::kFailed;
-  }
-  Arm(path);
-  *file = FromHandle(handle);
-  return TemporaryCreate::kCreated;
+namespace {
+
+// Attributes a new file takes over from the one it replaces; read-only is
+// never among them (such a file is not replaced), nor what the system sets.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Hidden beside the target, ending in a letter so that it is never a member
+// of a set, and of one length whatever the process number.
+bool ComposeTemporaryPath(const Replacement& replacement, unsigned attempt, char* path,
+                          std::size_t capacity) {
+  const int length = std::snprintf(path, capacity, "%.*s.%08lx-%02u.tmp",
+                                   static_cast<int>(replacement.target.name_offset),
+                                   replacement.target.path,
+                                   static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+  return length > 0 && static_cast<std::size_t>(length) < capacity &&
+         static_cast<std::size_t>(length) < sizeof g_temporary_path;
 }
 
-bool CommitTemporaryFile(const char* target) {
-  // Replaces a file or a link at `target` by renaming; a link's target stays.
-  if (g_temporary_armed == 0 ||
-      !MoveFileExA(g_temporary_path, target, MOVEFILE_REPLACE_EXISTING)) {
-    return false;
+}  // namespace
+
+ReplacementStart BeginReplacement(const FolderPath& target, PathKind old_kind,
+                                  Replacement* replacement) {
+  replacement->target = target;
+  replacement->old_kind = old_kind;
+  replacement->file = kNoFile;
+  const DWORD attributes = old_kind == PathKind::kRegular ? GetFileAttributesA(target.path)
+                                                          : INVALID_FILE_ATTRIBUTES;
+  replacement->keeps_old_facts = attributes != INVALID_FILE_ATTRIBUTES;
+  replacement->old_mode = replacement->keeps_old_facts ? attributes & kKeptAttributes : 0;
+  constexpr unsigned kAttempts = 100;
+  for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+    if (!ComposeTemporaryPath(*replacement, attempt, replacement->temporary,
+                              sizeof replacement->temporary)) {
+      return ReplacementStart::kTooLong;
+    }
+    const HANDLE handle = CreateExclusively(replacement->temporary);
+    if (handle != INVALID_HANDLE_VALUE) {
+      Arm(replacement->temporary);
+      replacement->file = FromHandle(handle);
+      return ReplacementStart::kStarted;
+    }
+    if (!AlreadyExists(GetLastError())) return ReplacementStart::kFailed;
+  }
+  return ReplacementStart::kFailed;
+}
+
+ReplacementEnd CommitReplacement(Replacement* replacement) {
+  const HANDLE handle = ToHandle(replacement->file);
+  const bool flushed = FlushFileBuffers(handle) != FALSE;
+  const DWORD flush_error = GetLastError();
+  const bool closed = CloseHandle(handle) != FALSE;
+  replacement->file = kNoFile;
+  if (!flushed || !closed) {
+    if (!flushed) SetLastError(flush_error);
+    return ReplacementEnd::kNotWritten;
+  }
+  if (replacement->keeps_old_facts && replacement->old_mode != 0) {
+    SetFileAttributesA(replacement->temporary, replacement->old_mode);
+  }
+  // A rename replaces a file or a link at the target, a link's target stays;
+  // where the name was free, nothing that came since is replaced. Written
+  // through: the move is on the disk when the call returns.
+  const DWORD replace = replacement->old_kind == PathKind::kAbsent ? 0 : MOVEFILE_REPLACE_EXISTING;
+  if (!MoveFileExA(replacement->temporary, replacement->target.path,
+                   replace | MOVEFILE_WRITE_THROUGH)) {
+    return AlreadyExists(GetLastError()) ? ReplacementEnd::kTargetTaken
+                                         : ReplacementEnd::kNotMoved;
   }
   Disarm();
-  return true;
+  return ReplacementEnd::kCommitted;
 }
 
-void DiscardTemporaryFile() {
-  if (g_temporary_armed == 0) return;
+void DiscardReplacement(Replacement* replacement) {
   const DWORD saved = GetLastError();  // the caller may still ask why the run failed
-  DeleteFileA(g_temporary_path);
+  if (IsOpen(replacement->file)) CloseHandle(ToHandle(replacement->file));
+  replacement->file = kNoFile;
+  DeleteFileA(replacement->temporary);
   Disarm();
   SetLastError(saved);
 }
+
+std::size_t OpenFilesAllowed() { return std::size_t{1} << 16; }  // handles, not descriptors
+
+bool LastOpenRanOutOfHandles() { return GetLastError() == ERROR_TOO_MANY_OPEN_FILES; }
+
+bool FlushFile(FileHandle file) { return FlushFileBuffers(ToHandle(file)) != FALSE; }
+
+// Names go to the disk with the moves and creations that make them.
+bool FlushFolder(Folder /*folder*/) { return true; }
+
+const bool kFlushesWholeFileSystems = false;
+
+// Flushing a volume needs rights a user lacks; every file is flushed alone.
+bool FlushFileSystem(FileHandle /*file_on_it*/) { return false; }
 
 bool LastFailureWasNoRoom() {
   const DWORD error = GetLastError();
   return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
-
-std::uint32_t ProcessNumber() { return GetCurrentProcessId(); }
 
 namespace {
 
@@ -344,15 +403,6 @@ bool WriteAt(FileHandle file, std::uint64_t offset, const void* data, std::size_
     if (put == 0) return false;
     total += put;
   }
-  return true;
-}
-
-bool RegularFileSize(FileHandle file, std::uint64_t* size) {
-  const HANDLE handle = ToHandle(file);
-  if (GetFileType(handle) != FILE_TYPE_DISK) return false;
-  LARGE_INTEGER length;
-  if (!GetFileSizeEx(handle, &length) || length.QuadPart < 0) return false;
-  *size = static_cast<std::uint64_t>(length.QuadPart);
   return true;
 }
 
