@@ -10,7 +10,8 @@
 // durable at once is a request to the control file.
 //
 // Options:
-//   --seed=DIR       start with DIR's folders and files, all durable
+//   --seed=DIR       start with DIR's folders and files, all durable (the
+//                    programs make no folders, so there is no mkdir)
 //   --dump=DIR       write the durable tree into DIR on unmount
 //   --cut-after=K    after the K-th changing operation the medium is gone:
 //                    every later operation fails with EIO
@@ -269,19 +270,6 @@ int OpenDir(const char* path, fuse_file_info* fi) {
   return !node ? -ENOENT : node->folder ? Hold(node, fi) : -ENOTDIR;
 }
 
-int MakeDir(const char* path, mode_t mode) {
-  if (int gone = Gate(true)) return gone;
-  std::string name;
-  NodePtr parent = Parent(path, &name);
-  if (!parent) return -ENOENT;
-  if (parent->entries.count(name) != 0) return -EEXIST;
-  NodePtr node = NewNode(true, mode);
-  node->uid = fuse_get_context()->uid;
-  node->gid = fuse_get_context()->gid;
-  parent->entries[name] = node;
-  return 0;
-}
-
 int Create(const char* path, mode_t mode, fuse_file_info* fi) {
   if (int gone = Gate(true)) return gone;
   std::string name;
@@ -372,18 +360,6 @@ int Unlink(const char* path) {
   return 0;
 }
 
-int RemoveDir(const char* path) {
-  if (int gone = Gate(true)) return gone;
-  std::string name;
-  NodePtr parent = Parent(path, &name);
-  NodePtr node = parent ? Resolve(path) : nullptr;
-  if (!node) return -ENOENT;
-  if (!node->folder) return -ENOTDIR;
-  if (!node->entries.empty()) return -ENOTEMPTY;
-  parent->entries.erase(name);
-  return 0;
-}
-
 int Rename(const char* from, const char* to, unsigned int flags) {
   if (int gone = Gate(true)) return gone;
   if ((flags & ~RENAME_NOREPLACE) != 0) return -EINVAL;
@@ -435,12 +411,6 @@ int ChangeOwner(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
   return 0;
 }
 
-// Times are not kept: the programs never look at them.
-int SetTimes(const char* path, const struct timespec*, fuse_file_info* fi) {
-  if (int gone = Gate(true)) return gone;
-  return Find(path, fi) ? 0 : -ENOENT;
-}
-
 int Sync(const char* path, int, fuse_file_info* fi) {
   if (int gone = Gate(true)) return gone;
   if (S().fail_sync) return -EIO;
@@ -468,10 +438,9 @@ int Release(const char*, fuse_file_info* fi) {
 
 int StatFs(const char*, struct statvfs* st) {
   if (int gone = Gate(false)) return gone;
-  std::memset(st, 0, sizeof *st);
+  *st = {};
   st->f_bsize = st->f_frsize = 4096;
-  st->f_blocks = st->f_bfree = st->f_bavail = 1 << 20;
-  st->f_files = st->f_ffree = 1 << 20;
+  st->f_blocks = st->f_bfree = st->f_bavail = st->f_files = st->f_ffree = 1 << 20;
   st->f_namemax = 255;
   return 0;
 }
@@ -508,19 +477,16 @@ int main(int argc, char* argv[]) {
   ops.getattr = GetAttr;
   ops.readdir = ReadDir;
   ops.opendir = OpenDir;
-  ops.mkdir = MakeDir;
   ops.create = Create;
   ops.open = Open;
   ops.read = Read;
   ops.write = Write;
   ops.truncate = Truncate;
   ops.unlink = Unlink;
-  ops.rmdir = RemoveDir;
   ops.rename = Rename;
   ops.link = Link;
   ops.chmod = ChangeMode;
   ops.chown = ChangeOwner;
-  ops.utimens = SetTimes;
   ops.fsync = Sync;
   ops.fsyncdir = SyncDir;
   ops.flush = Flush;
