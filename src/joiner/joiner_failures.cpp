@@ -2,7 +2,7 @@
 
 #include "common/frame_texts.h"
 #include "common/segment_format.h"
-#include "common/stored_names.h"
+#include "common/shown_names.h"
 #include "joiner/joiner_texts.h"
 
 using namespace joiner_texts;
@@ -10,7 +10,7 @@ using namespace joiner_texts;
 namespace {
 
 void ListMember(const RunFrame& frame, const char* text, const char* display_name) {
-  Say(frame, kMissingMemberFormat, kErrorHeader, text, display_name);
+  Say(frame, kMissingMemberFormat, kErrorHeader, text, ShownName(display_name).text);
 }
 
 }  // namespace
@@ -26,6 +26,11 @@ void FailSegmentNotFound(RunFrame& frame) {
   Say(frame, kErrorHeaderFormat, kErrorHeader);
   Say(frame, kNotFoundFormat, kFileNotFound);
   FailRun(frame, AbortNotice::kPrint);
+}
+
+void FailFoundNameHoldsControlByte(RunFrame& frame, const char* found_name) {
+  FailWithError(frame, kDetailWithNameFormat, kFoundNameHoldsControlByte,
+                ShownName(found_name).text);
 }
 
 void FailNotFirstSegment(RunFrame& frame) {
@@ -60,11 +65,11 @@ void FailNameNotPlain(RunFrame& frame, const char* name, std::size_t length) {
 }
 
 void FailOutputIsSegment(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kOutputIsSegment, output_path);
+  FailWithError(frame, kDetailWithNameFormat, kOutputIsSegment, ShownName(output_path).text);
 }
 
 void FailOutputNotRegular(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kOutputNotRegular, output_path);
+  FailWithError(frame, kDetailWithNameFormat, kOutputNotRegular, ShownName(output_path).text);
 }
 
 void FailCannotCreateOutput(RunFrame& frame) {
@@ -72,21 +77,21 @@ void FailCannotCreateOutput(RunFrame& frame) {
 }
 
 void FailCannotOpenSegment(RunFrame& frame, const char* display_name) {
-  FailWithError(frame, kDetailWithNameFormat, kCannotOpenSegment, display_name);
+  FailWithError(frame, kDetailWithNameFormat, kCannotOpenSegment, ShownName(display_name).text);
 }
 
 void FailSegmentChanged(RunFrame& frame, const char* display_name) {
-  FailWithError(frame, kDetailWithNameFormat, kSegmentChanged, display_name);
+  FailWithError(frame, kDetailWithNameFormat, kSegmentChanged, ShownName(display_name).text);
 }
 
 void FailCannotReadSegment(RunFrame& frame, const char* display_name) {
-  FailWithError(frame, kDetailWithNameFormat, kCannotReadSegment, display_name);
+  FailWithError(frame, kDetailWithNameFormat, kCannotReadSegment, ShownName(display_name).text);
 }
 
 void FailCannotWriteOutput(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kCannotWriteOutput, output_path);
+  FailWithError(frame, kDetailWithNameFormat, kCannotWriteOutput, ShownName(output_path).text);
 }
 
 void FailNoRoomBesideOld(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kNoRoomForBoth, output_path);
+  FailWithError(frame, kDetailWithNameFormat, kNoRoomForBoth, ShownName(output_path).text);
 }

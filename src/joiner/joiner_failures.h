@@ -14,6 +14,8 @@
 [[noreturn]] void FailPathTooLong(RunFrame& frame);
 // The named file is not there.
 [[noreturn]] void FailSegmentNotFound(RunFrame& frame);
+// The name the lookup found holds a control byte; it is shown escaped.
+[[noreturn]] void FailFoundNameHoldsControlByte(RunFrame& frame, const char* found_name);
 // The named file is not segment 1 of a set: no such file, no regular file,
 // no signature or a header cut short.
 [[noreturn]] void FailNotFirstSegment(RunFrame& frame);

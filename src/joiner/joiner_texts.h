@@ -79,6 +79,9 @@ inline constexpr char kDetailFormat[] = "  %s\n\n";
 inline constexpr char kDetailWithNameFormat[] = "  %s '%s'\n\n";
 inline constexpr char kPathTooLong[] = "The path is too long.";
 inline constexpr char kNameNotPlain[] = "The stored file name is not a plain file name:";
+// The name the folder holds for the named file, with its control bytes
+// written as \xNN: the splitter's words for its own input.
+inline constexpr char kFoundNameHoldsControlByte[] = "The file name holds a control character:";
 inline constexpr char kOutputIsSegment[] = "The output file would replace a segment of the set:";
 inline constexpr char kCannotOpenSegment[] = "cannot open file";
 inline constexpr char kCannotReadSegment[] = "cannot read file";

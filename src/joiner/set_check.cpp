@@ -7,6 +7,7 @@
 #include "common/frame_texts.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
+#include "common/stored_names.h"
 #include "joiner/joiner_failures.h"
 #include "joiner/joiner_texts.h"
 
@@ -26,6 +27,9 @@ void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set) {
       platform::FindDirectoryEntry(file_argument, found_name, kWorkBufferSize);
   if (!lookup.found) FailSegmentNotFound(frame);
   if (lookup.release_failed) Say(frame, kUnableToCloseFormat, kUnableToCloseHandle);
+  // The found name, not the typed one, names every segment the run opens
+  // and shows: a control byte in it would reach the terminal on every line.
+  if (HoldsControlByte(found_name)) FailFoundNameHoldsControlByte(frame, found_name);
 
   CopyPrefix(directory_part, file_argument, DirectoryPartLength(file_argument));
   // The found name less its last byte, whatever it is: abc.zip.1 gives abc.zip.
