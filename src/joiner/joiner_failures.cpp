@@ -48,6 +48,10 @@ void ListMisfitMember(const RunFrame& frame, const char* display_name) {
   ListMember(frame, kMisfitMember, display_name);
 }
 
+void ListMissingCut(const RunFrame& frame, std::int32_t segment_count) {
+  Say(frame, kMissingCutFormat, kErrorHeader, kMissingCut, segment_count, kMissingCutTail);
+}
+
 void FailMissingMembers(RunFrame& frame) {
   Say(frame, kMissingSummaryFormat, kMissingSummary);
   FailRun(frame, AbortNotice::kPrint);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "common/run_frame.h"
 
@@ -24,6 +25,8 @@
 // out; then the summary that ends the run.
 void ListMissingMember(const RunFrame& frame, const char* display_name);
 void ListMisfitMember(const RunFrame& frame, const char* display_name);
+// The line that ends a list cut short, with the count of segment 1.
+void ListMissingCut(const RunFrame& frame, std::int32_t segment_count);
 [[noreturn]] void FailMissingMembers(RunFrame& frame);
 [[noreturn]] void FailMisfitMembers(RunFrame& frame);
 

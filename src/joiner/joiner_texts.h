@@ -50,6 +50,11 @@ inline constexpr char kFirstExtension[] = "The first segmented file has extentio
 inline constexpr char kMissingMemberFormat[] = "\n %s %s - %s";
 inline constexpr char kMissingSummaryFormat[] = "\n\n  %s \n\n";
 inline constexpr char kMissingSummary[] = "File(s) listed above not found.";
+// After kMaxListedMissing missing members the list ends with this line and
+// the count the header gives: a damaged count would list for hours.
+inline constexpr char kMissingCutFormat[] = "\n %s %s %d %s";
+inline constexpr char kMissingCut[] = "The list stops here. Segment 1 claims";
+inline constexpr char kMissingCutTail[] = "segments.";
 // Members that are there but cannot belong to the set as they are (copied
 // partly, or from another set): the same layout as the missing ones.
 inline constexpr char kMisfitMember[] = "File size does not fit the set.";

@@ -110,7 +110,7 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   set.last_size = first.size;
 
   ClosingBatch checked;
-  bool missing = false;
+  std::int32_t missing = 0;
   // Members whose size breaks the format, listed once nothing is missing.
   std::vector<std::int32_t> misfits;
   // Every member is tried, also after a gap, so that all missing ones are
@@ -120,7 +120,12 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
     std::uint64_t size = 0;
     if (!MemberSize(InSetFolder(set, segment_path), checked, &size)) {
       ListMissingMember(frame, MemberName(frame, segment_path));
-      missing = true;
+      // A count that no real set has (a damaged header) is not probed to
+      // its end.
+      if (++missing == kMaxListedMissing && k < first.segment_count) {
+        ListMissingCut(frame, first.segment_count);
+        break;
+      }
     } else if (!SizeFits(size, k, first.segment_count, first.size)) {
       misfits.push_back(k);
     }
@@ -130,7 +135,7 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
     }
   }
   CloseBatch(checked);
-  if (missing) FailMissingMembers(frame);
+  if (missing > 0) FailMissingMembers(frame);
   if (!misfits.empty()) {
     for (std::int32_t k : misfits) {
       ListMisfitMember(frame, MemberName(frame, ComposeMemberPath(frame, set, k)));
