@@ -45,7 +45,13 @@ void ComposeSetNames(SplitRun& run) {
 platform::FileHandle OpenInput(RunFrame& frame, const char* input_path,
                                platform::FileFacts* facts) {
   platform::FileHandle input = platform::OpenForReading(input_path, facts);
-  if (!platform::IsOpen(input)) FailInputNotFound(frame);
+  if (!platform::IsOpen(input)) {
+    // A socket cannot be opened at all, yet it is there: not a missing file.
+    if (platform::LookAtPath(input_path) == platform::PathKind::kOther) {
+      FailInputNotRegular(frame, input_path);
+    }
+    FailInputNotFound(frame);
+  }
   if (facts->kind == platform::FileKind::kOther) {
     platform::CloseFile(input);
     FailInputNotRegular(frame, input_path);
