@@ -113,6 +113,9 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   std::int32_t missing = 0;
   // Members whose size breaks the format, listed once nothing is missing.
   std::vector<std::int32_t> misfits;
+  // Whether members 2 .. N-1 all have one size (middle_size).
+  bool middle_agrees = true;
+  std::uint64_t middle_size = 0;
   // Every member is tried, also after a gap, so that all missing ones are
   // listed; the loop stops at N without stepping past the largest count.
   for (std::int32_t k = 2; k <= first.segment_count; ++k) {
@@ -126,8 +129,12 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
         ListMissingCut(frame, first.segment_count);
         break;
       }
-    } else if (!SizeFits(size, k, first.segment_count, first.size)) {
-      misfits.push_back(k);
+    } else {
+      if (!SizeFits(size, k, first.segment_count, first.size)) misfits.push_back(k);
+      if (k < first.segment_count) {
+        if (k == 2) middle_size = size;
+        middle_agrees = middle_agrees && size == middle_size;
+      }
     }
     if (k == first.segment_count) {
       set.last_size = size;
@@ -136,6 +143,13 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   }
   CloseBatch(checked);
   if (missing > 0) FailMissingMembers(frame);
+  // Segment 1 cut short (or taken from another set) disagrees with every
+  // member after it; when those agree among themselves, segment 1 is the
+  // one to copy again, and the last is judged by their size.
+  if (first.segment_count >= 3 && middle_agrees && middle_size != first.size) {
+    misfits.assign(1, 1);
+    if (set.last_size >= middle_size) misfits.push_back(first.segment_count);
+  }
   if (!misfits.empty()) {
     for (std::int32_t k : misfits) {
       ListMisfitMember(frame, MemberName(frame, ComposeMemberPath(frame, set, k)));
