@@ -73,7 +73,7 @@ void FailOutputIsSegment(RunFrame& frame, const char* output_path) {
 }
 
 void FailOutputNotRegular(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kOutputNotRegular, ShownName(output_path).text);
+  FailWithError(frame, kDetailThenPathFormat, kOutputNotRegular, ShownName(output_path).text);
 }
 
 void FailCannotCreateOutput(RunFrame& frame) {
@@ -97,5 +97,6 @@ void FailCannotWriteOutput(RunFrame& frame, const char* output_path) {
 }
 
 void FailNoRoomBesideOld(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kNoRoomForBoth, ShownName(output_path).text);
+  FailWithError(frame, kTwoDetailsThenPathFormat, kNoRoomForBoth, kOldOutputKept,
+                ShownName(output_path).text);
 }

@@ -91,10 +91,14 @@ inline constexpr char kOutputIsSegment[] = "The output file would replace a segm
 inline constexpr char kCannotOpenSegment[] = "cannot open file";
 inline constexpr char kCannotReadSegment[] = "cannot read file";
 inline constexpr char kCannotWriteOutput[] = "cannot write file";
-inline constexpr char kOutputNotRegular[] =
-    "The output file's name is taken by something that is not a regular file:";
 inline constexpr char kSegmentChanged[] = "The segment file changed after the set was checked:";
-inline constexpr char kNoRoomForBoth[] =
-    "There is not enough room on the disk for the new file beside the old one, which is kept:";
+// Longer texts: the path on a line of its own, so that each line fits an
+// 80-column console.
+inline constexpr char kDetailThenPathFormat[] = "  %s\n  '%s'\n\n";
+inline constexpr char kTwoDetailsThenPathFormat[] = "  %s\n  %s\n  '%s'\n\n";
+inline constexpr char kOutputNotRegular[] =
+    "Something that is not a regular file has the output file's name:";
+inline constexpr char kNoRoomForBoth[] = "The disk has no room for the new file beside the old one.";
+inline constexpr char kOldOutputKept[] = "The old file is kept as it was:";
 
 }  // namespace joiner_texts

@@ -32,7 +32,7 @@ void FailConfigurationGrammar(RunFrame& frame) {
 void FailNameTooLong(RunFrame& frame) { FailWithError(frame, kDetailFormat, kNameTooLong); }
 
 void FailInputNotRegular(RunFrame& frame, const char* input_path) {
-  FailWithError(frame, kDetailWithPathFormat, kInputNotRegular, ShownName(input_path).text);
+  FailWithError(frame, kDetailThenPathFormat, kInputNotRegular, ShownName(input_path).text);
 }
 
 void FailFitsOneSegment(RunFrame& frame) {
@@ -44,11 +44,11 @@ void FailFitsOneSegment(RunFrame& frame) {
 void FailTooManySegments(RunFrame& frame) { FailWithError(frame, kDetailFormat, kTooManySegments); }
 
 void FailSegmentNotRegular(RunFrame& frame, const char* segment_path) {
-  FailWithError(frame, kDetailWithPathFormat, kSegmentNotRegular, ShownName(segment_path).text);
+  FailWithError(frame, kDetailThenPathFormat, kSegmentNotRegular, ShownName(segment_path).text);
 }
 
 void FailSegmentIsInput(RunFrame& frame, const char* segment_path) {
-  FailWithError(frame, kDetailWithPathFormat, kSegmentIsInput, ShownName(segment_path).text);
+  FailWithError(frame, kDetailThenPathFormat, kSegmentIsInput, ShownName(segment_path).text);
 }
 
 void FailCannotCreateSegment(RunFrame& frame, std::int32_t k) {

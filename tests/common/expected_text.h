@@ -42,7 +42,20 @@ inline std::string SegmentHeader(std::int32_t count, const std::string& name) {
   return header + name;
 }
 
+// A detail text with the path on a line of its own below it, both
+// indented by two blanks: what follows the error header.
+inline std::string ThenPath(const std::string& text, const std::string& path) {
+  return text + "\n  '" + path + "'";
+}
+
 namespace splitter {
+
+inline const std::string kInputNotRegular =
+    "Not a regular file or a block device, so it cannot be segmented:";
+inline const std::string kSegmentNotRegular =
+    "Something that is not a regular file has a segment file's name:";
+inline const std::string kSegmentIsInput =
+    "Writing this segment file would destroy the file being segmented:";
 
 inline const std::string kQuestion = " Ok to overwrite all files(y/n)? ";
 
@@ -84,6 +97,11 @@ inline std::string SplitWritten(const std::string& stored_name, const std::strin
 }  // namespace splitter
 
 namespace joiner {
+
+inline const std::string kOutputNotRegular =
+    "Something that is not a regular file has the output file's name:";
+inline const std::string kNoRoomForBoth =
+    "The disk has no room for the new file beside the old one.\n  The old file is kept as it was:";
 
 inline const std::string kQuestion = " Ok to overwrite file(y/n)? ";
 
