@@ -24,7 +24,8 @@ void FailPathTooLong(RunFrame& frame) { FailWithError(frame, kDetailFormat, kPat
 
 void FailSegmentNotFound(RunFrame& frame) {
   Say(frame, kErrorHeaderFormat, kErrorHeader);
-  Say(frame, kNotFoundFormat, kFileNotFound);
+  const bool utf8 = platform::ConsoleShowsUtf8();
+  Say(frame, utf8 ? kNotFoundUtf8Format : kNotFoundFormat, kFileNotFound);
   FailRun(frame, AbortNotice::kPrint);
 }
 

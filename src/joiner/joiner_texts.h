@@ -38,7 +38,10 @@ inline constexpr char kErrorHeader[] = "ERROR : ";
 // which adds an empty line; these two do not.
 inline constexpr char kErrorHeaderFormat[] = "\n %s\n";
 
+// After the line end an ideographic space: the Shift_JIS bytes, or U+3000
+// where the console shows UTF-8 (0x81 0x40 is no character there).
 inline constexpr char kNotFoundFormat[] = "\n\x81\x40%s \n\n";
+inline constexpr char kNotFoundUtf8Format[] = "\n\xe3\x80\x80%s \n\n";
 
 inline constexpr char kNotFirstSegmentFormat[] = "\n  \"%s\" \n   %s\n  \"%s\"  \n\n";
 inline constexpr char kNotSegmented[] = "The file is not segmented with Trenzik.exe";
@@ -98,7 +101,8 @@ inline constexpr char kDetailThenPathFormat[] = "  %s\n  '%s'\n\n";
 inline constexpr char kTwoDetailsThenPathFormat[] = "  %s\n  %s\n  '%s'\n\n";
 inline constexpr char kOutputNotRegular[] =
     "Something that is not a regular file has the output file's name:";
-inline constexpr char kNoRoomForBoth[] = "The disk has no room for the new file beside the old one.";
+inline constexpr char kNoRoomForBoth[] =
+    "The disk has no room for the new file beside the old one.";
 inline constexpr char kOldOutputKept[] = "The old file is kept as it was:";
 
 }  // namespace joiner_texts

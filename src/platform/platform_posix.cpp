@@ -878,3 +878,25 @@ int ReadKey() {
 }
 
 }  // namespace platform
+
+#include <langinfo.h>
+#include <strings.h>
+
+#include <clocale>
+
+namespace platform {
+
+bool ConsoleShowsUtf8() {
+  const char* current = std::setlocale(LC_CTYPE, nullptr);
+  const std::string saved = current != nullptr ? current : "C";
+  bool utf8 = false;
+  if (std::setlocale(LC_CTYPE, "") != nullptr) {
+    const char* codeset = nl_langinfo(CODESET);
+    utf8 = codeset != nullptr &&
+           (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+  }
+  std::setlocale(LC_CTYPE, saved.c_str());
+  return utf8;
+}
+
+}  // namespace platform

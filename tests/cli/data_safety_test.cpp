@@ -681,7 +681,8 @@ TEST_P(JoinerFullDiskTest, KeepsTheOldOutput) {
     EXPECT_EQ(outcome.exit_status, 1);
     EXPECT_EQ(outcome.output,
               JoinerConsole(kJoinerAccepted + Bound(1, 1) + " Currently binding abc.zip.2...." +
-                            JoinerFailure(expected::ThenPath(expected::joiner::kNoRoomForBoth, "set/abc.zip"))));
+                            JoinerFailure(expected::ThenPath(expected::joiner::kNoRoomForBoth,
+                                                             "set/abc.zip"))));
     EXPECT_TRUE(harness::ReadFile(bench.set + "abc.zip") == old_bytes);
     EXPECT_EQ(Tree(bench.folder.path()), before);
   } else {
@@ -924,7 +925,8 @@ std::string SplitterRefused(const std::string& detail) {
   return SplitterError(detail) + expected::kClosing;
 }
 std::string SplitterAskedWithoutConsole(const Bench& bench) {
-  return " '" + bench.bin + "abc.zip.1' already exists.\n Ok to overwrite all files(y/n)? \xff\n\n" +
+  return " '" + bench.bin +
+         "abc.zip.1' already exists.\n Ok to overwrite all files(y/n)? \xff\n\n" +
          expected::kAborted + expected::kClosing;
 }
 const std::string kMemberMissing = JoinerConsole(
@@ -945,7 +947,9 @@ const SpecialRole kSpecialRoles[] = {
     {"SplitterFirstSegment", "bin/abc.zip.1", false, [](Bench& bench) { bench.Input(1100); },
      [](const Bench& bench, Special kind) -> SpecialEnding {
        // A link is replaced, after the question; a folder cannot be.
-       if (IsLink(kind)) return {kSplitStart + kMeasured + SplitterAskedWithoutConsole(bench), 1, true, true};
+       if (IsLink(kind)) {
+         return {kSplitStart + kMeasured + SplitterAskedWithoutConsole(bench), 1, true, true};
+       }
        if (kind == Special::kFolder) {
          return {kSplitStart + kMeasured + SplitterRefused("cannot create file"), 1, true, true};
        }
@@ -986,7 +990,9 @@ const SpecialRole kSpecialRoles[] = {
      [](Bench& bench) { WriteSet(bench.set + "abc.zip.", 2, {700, 300}); },
      [](const Bench&, Special kind) -> SpecialEnding {
        // A link is replaced, after the question; a folder cannot be.
-       if (IsLink(kind)) return {JoinerConsole(JoinerAsked("\xff") + expected::kAborted), 1, true, true};
+       if (IsLink(kind)) {
+         return {JoinerConsole(JoinerAsked("\xff") + expected::kAborted), 1, true, true};
+       }
        if (kind == Special::kFolder) {
          return {JoinerConsole(JoinerFailure("cannot create file")), 1, true, true};
        }

@@ -47,6 +47,9 @@ struct ProgramRun {
   long long file_size_limit = -1;  // bytes; the program gets EFBIG beyond it
   int timeout_seconds = 30;
   KeyWaitMode key_wait_mode = kProgramKeyWait;
+  // The locale variables (NAME=value) the program sees; none, whatever
+  // the test runner has, unless a run names some.
+  std::vector<std::string> locale;
 };
 
 struct RunOutcome {

@@ -118,12 +118,39 @@ TEST(JoinerStart, WithoutAnArgumentPrintsTheUsageText) {
                     expected::kAborted));
 }
 
-TEST(JoinerStart, AFileThatIsNotThereIsNotFound) {
+// The ideographic space before "File not found." is written as the
+// locale's codeset spells it: U+3000 in UTF-8, else the Shift_JIS bytes.
+struct NotFoundLocale {
+  const char* name;
+  std::vector<std::string> locale;
+  bool utf8;
+};
+
+class JoinerNotFound : public ::testing::TestWithParam<NotFoundLocale> {};
+
+TEST_P(JoinerNotFound, SpellsTheSpaceAsTheLocaleDoes) {
   Workbench bench;
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  ProgramRun run = bench.Joiner({"set/abc.zip.1"});
+  run.locale = GetParam().locale;
+  RunOutcome outcome = harness::Run(run);
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, Console(kNotFound + expected::kAborted));
+  EXPECT_EQ(outcome.output,
+            Console((GetParam().utf8 ? kNotFoundUtf8 : kNotFound) + expected::kAborted));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Joiner, JoinerNotFound,
+    ::testing::Values(NotFoundLocale{"NoLocale", {}, false},
+                      NotFoundLocale{"C", {"LC_ALL=C"}, false},
+                      NotFoundLocale{"Posix", {"LANG=POSIX"}, false},
+                      NotFoundLocale{"AllUtf8", {"LC_ALL=C.UTF-8"}, true},
+                      NotFoundLocale{"LangUtf8", {"LANG=C.UTF-8"}, true},
+                      NotFoundLocale{"CtypeUtf8", {"LANG=C", "LC_CTYPE=C.UTF-8"}, true},
+                      NotFoundLocale{"CtypeOverLang", {"LANG=C.UTF-8", "LC_CTYPE=C"}, false},
+                      NotFoundLocale{"AllOverCtype", {"LC_CTYPE=C.UTF-8", "LC_ALL=C"}, false},
+                      // A locale that is not installed: setlocale fails, the C locale stays.
+                      NotFoundLocale{"Missing", {"LC_ALL=xx_XX.UTF-8"}, false}),
+    [](const ::testing::TestParamInfo<NotFoundLocale>& info) { return info.param.name; });
 
 struct NotFirst {
   const char* name;

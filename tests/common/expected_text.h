@@ -109,6 +109,10 @@ inline const std::string kQuestion = " Ok to overwrite file(y/n)? ";
 inline const std::string kNotFound =
     "\n ERROR : \n\n\x81\x40"
     "File not found. \n\n";
+// The same where the locale's codeset is UTF-8 (POSIX): U+3000.
+inline const std::string kNotFoundUtf8 =
+    "\n ERROR : \n\n\xe3\x80\x80"
+    "File not found. \n\n";
 
 // One segment's progress line.
 inline std::string Bound(const std::string& display_name) {
