@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/frame_texts.h"
+#include "common/shown_names.h"
 
 RunFrame MakeRunFrame(const FrameProfile& profile) {
   platform::PrepareProcess();
@@ -137,7 +138,7 @@ bool ThereIsAFileToReplace(const char* path) {
 
 void PromptOverwrite(RunFrame& frame, const char* path) {
   if (!ThereIsAFileToReplace(path)) return;
-  Say(frame, kAlreadyExistsFormat, path, kAlreadyExists);
+  Say(frame, kAlreadyExistsFormat, ShownName(path).text, kAlreadyExists);
   Say(frame, kQuestionFormat, frame.profile->overwrite_question);
   const int code = frame.read_key();
   const char answer = static_cast<char>(code & 0xFF);

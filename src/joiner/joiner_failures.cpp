@@ -2,7 +2,7 @@
 
 #include "common/frame_texts.h"
 #include "common/segment_format.h"
-#include "common/stored_names.h"
+#include "common/shown_names.h"
 #include "joiner/joiner_texts.h"
 
 using namespace joiner_texts;
@@ -10,7 +10,7 @@ using namespace joiner_texts;
 namespace {
 
 void ListMember(const RunFrame& frame, const char* text, const char* display_name) {
-  Say(frame, kMissingMemberFormat, kErrorHeader, text, display_name);
+  Say(frame, kMissingMemberFormat, kErrorHeader, text, ShownName(display_name).text);
 }
 
 }  // namespace
@@ -24,8 +24,14 @@ void FailPathTooLong(RunFrame& frame) { FailWithError(frame, kDetailFormat, kPat
 
 void FailSegmentNotFound(RunFrame& frame) {
   Say(frame, kErrorHeaderFormat, kErrorHeader);
-  Say(frame, kNotFoundFormat, kFileNotFound);
+  const bool utf8 = platform::ConsoleShowsUtf8();
+  Say(frame, utf8 ? kNotFoundUtf8Format : kNotFoundFormat, kFileNotFound);
   FailRun(frame, AbortNotice::kPrint);
+}
+
+void FailFoundNameHoldsControlByte(RunFrame& frame, const char* found_name) {
+  FailWithError(frame, kDetailWithNameFormat, kFoundNameHoldsControlByte,
+                ShownName(found_name).text);
 }
 
 void FailNotFirstSegment(RunFrame& frame) {
@@ -41,6 +47,10 @@ void ListMissingMember(const RunFrame& frame, const char* display_name) {
 
 void ListMisfitMember(const RunFrame& frame, const char* display_name) {
   ListMember(frame, kMisfitMember, display_name);
+}
+
+void ListMissingCut(const RunFrame& frame, std::int32_t segment_count) {
+  Say(frame, kMissingCutFormat, kErrorHeader, kMissingCut, segment_count, kMissingCutTail);
 }
 
 void FailMissingMembers(RunFrame& frame) {
@@ -60,11 +70,11 @@ void FailNameNotPlain(RunFrame& frame, const char* name, std::size_t length) {
 }
 
 void FailOutputIsSegment(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kOutputIsSegment, output_path);
+  FailWithError(frame, kDetailWithNameFormat, kOutputIsSegment, ShownName(output_path).text);
 }
 
 void FailOutputNotRegular(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kOutputNotRegular, output_path);
+  FailWithError(frame, kDetailThenPathFormat, kOutputNotRegular, ShownName(output_path).text);
 }
 
 void FailCannotCreateOutput(RunFrame& frame) {
@@ -72,25 +82,26 @@ void FailCannotCreateOutput(RunFrame& frame) {
 }
 
 void FailCannotOpenSegment(RunFrame& frame, const char* display_name) {
-  FailWithError(frame, kDetailWithNameFormat, kCannotOpenSegment, display_name);
+  FailWithError(frame, kDetailWithNameFormat, kCannotOpenSegment, ShownName(display_name).text);
 }
 
 void FailSegmentChanged(RunFrame& frame, const char* display_name) {
-  FailWithError(frame, kDetailWithNameFormat, kSegmentChanged, display_name);
+  FailWithError(frame, kDetailWithNameFormat, kSegmentChanged, ShownName(display_name).text);
 }
 
 void FailCannotReadSegment(RunFrame& frame, const char* display_name) {
-  FailWithError(frame, kDetailWithNameFormat, kCannotReadSegment, display_name);
+  FailWithError(frame, kDetailWithNameFormat, kCannotReadSegment, ShownName(display_name).text);
 }
 
 void FailCannotWriteOutput(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kCannotWriteOutput, output_path);
+  FailWithError(frame, kDetailWithNameFormat, kCannotWriteOutput, ShownName(output_path).text);
 }
 
 void FailOutputAppeared(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailThenNameFormat, kOutputAppeared, output_path);
+  FailWithError(frame, kDetailThenPathFormat, kOutputAppeared, ShownName(output_path).text);
 }
 
 void FailNoRoomBesideOld(RunFrame& frame, const char* output_path) {
-  FailWithError(frame, kDetailWithNameFormat, kNoRoomForBoth, output_path);
+  FailWithError(frame, kTwoDetailsThenPathFormat, kNoRoomForBoth, kOldOutputKept,
+                ShownName(output_path).text);
 }

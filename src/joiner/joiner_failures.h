@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "common/run_frame.h"
 
@@ -14,6 +15,8 @@
 [[noreturn]] void FailPathTooLong(RunFrame& frame);
 // The named file is not there.
 [[noreturn]] void FailSegmentNotFound(RunFrame& frame);
+// The name the lookup found holds a control byte; it is shown escaped.
+[[noreturn]] void FailFoundNameHoldsControlByte(RunFrame& frame, const char* found_name);
 // The named file is not segment 1 of a set: no such file, no regular file,
 // no signature or a header cut short.
 [[noreturn]] void FailNotFirstSegment(RunFrame& frame);
@@ -22,6 +25,8 @@
 // out; then the summary that ends the run.
 void ListMissingMember(const RunFrame& frame, const char* display_name);
 void ListMisfitMember(const RunFrame& frame, const char* display_name);
+// The line that ends a list cut short, with the count of segment 1.
+void ListMissingCut(const RunFrame& frame, std::int32_t segment_count);
 [[noreturn]] void FailMissingMembers(RunFrame& frame);
 [[noreturn]] void FailMisfitMembers(RunFrame& frame);
 

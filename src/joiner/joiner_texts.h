@@ -38,7 +38,10 @@ inline constexpr char kErrorHeader[] = "ERROR : ";
 // which adds an empty line; these two do not.
 inline constexpr char kErrorHeaderFormat[] = "\n %s\n";
 
+// After the line end an ideographic space: the Shift_JIS bytes, or U+3000
+// where the console shows UTF-8 (0x81 0x40 is no character there).
 inline constexpr char kNotFoundFormat[] = "\n\x81\x40%s \n\n";
+inline constexpr char kNotFoundUtf8Format[] = "\n\xe3\x80\x80%s \n\n";
 
 inline constexpr char kNotFirstSegmentFormat[] = "\n  \"%s\" \n   %s\n  \"%s\"  \n\n";
 inline constexpr char kNotSegmented[] = "The file is not segmented with Trenzik.exe";
@@ -50,6 +53,11 @@ inline constexpr char kFirstExtension[] = "The first segmented file has extentio
 inline constexpr char kMissingMemberFormat[] = "\n %s %s - %s";
 inline constexpr char kMissingSummaryFormat[] = "\n\n  %s \n\n";
 inline constexpr char kMissingSummary[] = "File(s) listed above not found.";
+// After kMaxListedMissing missing members the list ends with this line and
+// the count the header gives: a damaged count would list for hours.
+inline constexpr char kMissingCutFormat[] = "\n %s %s %d %s";
+inline constexpr char kMissingCut[] = "The list stops here. Segment 1 claims";
+inline constexpr char kMissingCutTail[] = "segments.";
 // Members that are there but cannot belong to the set as they are (copied
 // partly, or from another set): the same layout as the missing ones.
 inline constexpr char kMisfitMember[] = "File size does not fit the set.";
@@ -77,20 +85,26 @@ inline constexpr char kTotal[] = "Total number of files binded:";
 // create file": the spaced error header, then the detail and an empty line.
 inline constexpr char kDetailFormat[] = "  %s\n\n";
 inline constexpr char kDetailWithNameFormat[] = "  %s '%s'\n\n";
-// A detail too long to share its line with the name.
-inline constexpr char kDetailThenNameFormat[] = "  %s\n  '%s'\n\n";
 inline constexpr char kPathTooLong[] = "The path is too long.";
 inline constexpr char kNameNotPlain[] = "The stored file name is not a plain file name:";
+// The name the folder holds for the named file, with its control bytes
+// written as \xNN: the splitter's words for its own input.
+inline constexpr char kFoundNameHoldsControlByte[] = "The file name holds a control character:";
 inline constexpr char kOutputIsSegment[] = "The output file would replace a segment of the set:";
 inline constexpr char kCannotOpenSegment[] = "cannot open file";
 inline constexpr char kCannotReadSegment[] = "cannot read file";
 inline constexpr char kCannotWriteOutput[] = "cannot write file";
-inline constexpr char kOutputNotRegular[] =
-    "The output file's name is taken by something that is not a regular file:";
 inline constexpr char kSegmentChanged[] = "The segment file changed after the set was checked:";
 inline constexpr char kOutputAppeared[] =
     "Another file took the output file's name meanwhile; it is kept:";
+// Longer texts: the path on a line of its own, so that each line fits an
+// 80-column console.
+inline constexpr char kDetailThenPathFormat[] = "  %s\n  '%s'\n\n";
+inline constexpr char kTwoDetailsThenPathFormat[] = "  %s\n  %s\n  '%s'\n\n";
+inline constexpr char kOutputNotRegular[] =
+    "Something that is not a regular file has the output file's name:";
 inline constexpr char kNoRoomForBoth[] =
-    "There is not enough room on the disk for the new file beside the old one, which is kept:";
+    "The disk has no room for the new file beside the old one.";
+inline constexpr char kOldOutputKept[] = "The old file is kept as it was:";
 
 }  // namespace joiner_texts

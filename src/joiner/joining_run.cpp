@@ -7,6 +7,7 @@
 #include "common/frame_texts.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
+#include "common/shown_names.h"
 #include "common/stored_names.h"
 #include "joiner/joiner_failures.h"
 #include "joiner/joiner_texts.h"
@@ -139,7 +140,7 @@ void DiscardOutput(JoinRun& run) { platform::DiscardReplacement(&run.output); }
 
 const char* ShowBinding(JoinRun& run, const char* segment_path) {
   const char* display_name = DisplayName(run.display_name, segment_path);
-  Say(run.frame, kBindingFormat, kBinding, display_name);
+  Say(run.frame, kBindingFormat, kBinding, ShownName(display_name).text);
   return display_name;
 }
 
@@ -232,9 +233,10 @@ void PrintSummary(JoinRun& run) {
   RunFrame& frame = run.frame;
   Say(frame, kSuccessFormat, kSuccess);
   Say(frame, kResultFormat, kResult);
-  Say(frame, kNameOfFileFormat, kNameOfFile, DisplayName(run.display_name, run.output_path));
+  Say(frame, kNameOfFileFormat, kNameOfFile,
+      ShownName(DisplayName(run.display_name, run.output_path)).text);
   Say(frame, kFolderHeadingFormat, kFolderHeading);
-  Say(frame, kFolderFormat, run.set.directory_part);
+  Say(frame, kFolderFormat, ShownName(run.set.directory_part).text);
   Say(frame, kTotalFormat, kTotal, run.bound);
 }
 

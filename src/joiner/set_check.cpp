@@ -7,6 +7,7 @@
 #include "common/frame_texts.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
+#include "common/stored_names.h"
 #include "joiner/joiner_failures.h"
 #include "joiner/joiner_texts.h"
 
@@ -26,6 +27,9 @@ void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set) {
       platform::FindDirectoryEntry(file_argument, found_name, kWorkBufferSize);
   if (!lookup.found) FailSegmentNotFound(frame);
   if (lookup.release_failed) Say(frame, kUnableToCloseFormat, kUnableToCloseHandle);
+  // The found name, not the typed one, names every segment the run opens
+  // and shows: a control byte in it would reach the terminal on every line.
+  if (HoldsControlByte(found_name)) FailFoundNameHoldsControlByte(frame, found_name);
 
   CopyPrefix(directory_part, file_argument, DirectoryPartLength(file_argument));
   // The found name less its last byte, whatever it is: abc.zip.1 gives abc.zip.
@@ -109,9 +113,12 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   set.last_size = first.size;
 
   ClosingBatch checked;
-  bool missing = false;
+  std::int32_t missing = 0;
   // Members whose size breaks the format, listed once nothing is missing.
   std::vector<std::int32_t> misfits;
+  // Whether members 2 .. N-1 all have one size (middle_size).
+  bool middle_agrees = true;
+  std::uint64_t middle_size = 0;
   // Every member is tried, also after a gap, so that all missing ones are
   // listed; the loop stops at N without stepping past the largest count.
   for (std::int32_t k = 2; k <= first.segment_count; ++k) {
@@ -119,9 +126,18 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
     std::uint64_t size = 0;
     if (!MemberSize(InSetFolder(set, segment_path), checked, &size)) {
       ListMissingMember(frame, MemberName(frame, segment_path));
-      missing = true;
-    } else if (!SizeFits(size, k, first.segment_count, first.size)) {
-      misfits.push_back(k);
+      // A count that no real set has (a damaged header) is not probed to
+      // its end.
+      if (++missing == kMaxListedMissing && k < first.segment_count) {
+        ListMissingCut(frame, first.segment_count);
+        break;
+      }
+    } else {
+      if (!SizeFits(size, k, first.segment_count, first.size)) misfits.push_back(k);
+      if (k < first.segment_count) {
+        if (k == 2) middle_size = size;
+        middle_agrees = middle_agrees && size == middle_size;
+      }
     }
     if (k == first.segment_count) {
       set.last_size = size;
@@ -129,7 +145,14 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
     }
   }
   CloseBatch(checked);
-  if (missing) FailMissingMembers(frame);
+  if (missing > 0) FailMissingMembers(frame);
+  // Segment 1 cut short (or taken from another set) disagrees with every
+  // member after it; when those agree among themselves, segment 1 is the
+  // one to copy again, and the last is judged by their size.
+  if (first.segment_count >= 3 && middle_agrees && middle_size != first.size) {
+    misfits.assign(1, 1);
+    if (set.last_size >= middle_size) misfits.push_back(first.segment_count);
+  }
   if (!misfits.empty()) {
     for (std::int32_t k : misfits) {
       ListMisfitMember(frame, MemberName(frame, ComposeMemberPath(frame, set, k)));

@@ -32,7 +32,11 @@ void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set);
 // Opens set base path + "1", a regular file, and checks its signature; on
 // failure it prints the not-first-segment message and ends the run.
 FirstSegment OpenFirstSegment(RunFrame& frame, const JoinerSet& set);
-// Lists every missing member of 1 .. N and ends the run when there is one;
+// At most this many missing members are listed; the probing stops there.
+inline constexpr std::int32_t kMaxListedMissing = 1000;
+
+// Lists every missing member of 1 .. N (the first kMaxListedMissing of
+// them) and ends the run when there is one;
 // then lists every member whose size the format rules out and ends the run
 // when there is one. Records the sizes in `set`.
 void CheckSetComplete(RunFrame& frame, JoinerSet& set);

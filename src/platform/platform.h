@@ -276,4 +276,11 @@ NarrowCodePage PathCodePage();
 // -1 at once when no console input can be read.
 int ReadKey();
 
+// Whether the console shows UTF-8: on POSIX, when the codeset of the locale
+// the environment names (setlocale(LC_CTYPE, "")) is UTF-8; the run's own
+// locale is left as it was. Always false on Win32, whose console reads the
+// ANSI code page. Asked once per run, where a text holds a character that
+// has no one spelling in both.
+bool ConsoleShowsUtf8();
+
 }  // namespace platform

@@ -683,3 +683,10 @@ int ReadKey() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+// The console reads the ANSI code page (WriteConsoleText), never UTF-8.
+bool ConsoleShowsUtf8() { return false; }
+
+}  // namespace platform

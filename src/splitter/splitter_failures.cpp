@@ -1,10 +1,7 @@
 #include "splitter/splitter_failures.h"
 
-#include <cstring>
-
 #include "common/frame_texts.h"
-#include "common/stored_names.h"
-#include "common/work_buffers.h"
+#include "common/shown_names.h"
 #include "splitter/splitter_texts.h"
 
 using namespace splitter_texts;
@@ -24,9 +21,7 @@ void FailInputNotFound(RunFrame& frame) {
 }
 
 void FailNameHoldsControlByte(RunFrame& frame, const char* name) {
-  char shown[EscapedNameSize(kWorkBufferSize)];
-  EscapeName(name, std::strlen(name), shown, sizeof shown);
-  FailWithError(frame, kDetailWithPathFormat, kNameHoldsControlByte, shown);
+  FailWithError(frame, kDetailWithPathFormat, kNameHoldsControlByte, ShownName(name).text);
 }
 
 void FailConfigurationGrammar(RunFrame& frame) {
@@ -37,7 +32,7 @@ void FailConfigurationGrammar(RunFrame& frame) {
 void FailNameTooLong(RunFrame& frame) { FailWithError(frame, kDetailFormat, kNameTooLong); }
 
 void FailInputNotRegular(RunFrame& frame, const char* input_path) {
-  FailWithError(frame, kDetailWithPathFormat, kInputNotRegular, input_path);
+  FailWithError(frame, kDetailThenPathFormat, kInputNotRegular, ShownName(input_path).text);
 }
 
 void FailFitsOneSegment(RunFrame& frame) {
@@ -49,11 +44,11 @@ void FailFitsOneSegment(RunFrame& frame) {
 void FailTooManySegments(RunFrame& frame) { FailWithError(frame, kDetailFormat, kTooManySegments); }
 
 void FailSegmentNotRegular(RunFrame& frame, const char* segment_path) {
-  FailWithError(frame, kDetailWithPathFormat, kSegmentNotRegular, segment_path);
+  FailWithError(frame, kDetailThenPathFormat, kSegmentNotRegular, ShownName(segment_path).text);
 }
 
 void FailSegmentIsInput(RunFrame& frame, const char* segment_path) {
-  FailWithError(frame, kDetailWithPathFormat, kSegmentIsInput, segment_path);
+  FailWithError(frame, kDetailThenPathFormat, kSegmentIsInput, ShownName(segment_path).text);
 }
 
 void FailCannotCreateSegment(RunFrame& frame, std::int32_t k) {
@@ -62,11 +57,11 @@ void FailCannotCreateSegment(RunFrame& frame, std::int32_t k) {
 }
 
 void FailCannotWriteSegment(RunFrame& frame, const char* segment_path) {
-  FailWithError(frame, kDetailWithPathFormat, kCannotWriteSegment, segment_path);
+  FailWithError(frame, kDetailWithPathFormat, kCannotWriteSegment, ShownName(segment_path).text);
 }
 
 void FailCannotReadInput(RunFrame& frame, const char* input_path) {
-  FailWithError(frame, kDetailWithPathFormat, kCannotReadInput, input_path);
+  FailWithError(frame, kDetailWithPathFormat, kCannotReadInput, ShownName(input_path).text);
 }
 
 void FailInputChanged(RunFrame& frame) { FailWithError(frame, kDetailFormat, kInputChanged); }

@@ -112,14 +112,16 @@ inline constexpr char kCannotWriteSegment[] = "cannot write file";
 inline constexpr char kInputChanged[] = "The file changed while it was being segmented.";
 // With the name, its control bytes written as \xNN.
 inline constexpr char kNameHoldsControlByte[] = "The file name holds a control character:";
-// Files that are not what their names promise: a pipe or a device given as
-// the input or lying at a segment's name, the input itself reached by a
-// segment's name (a hard link).
+// Files that are not what their names promise: a pipe, a socket or a
+// device given as the input or lying at a segment's name, the input itself
+// reached by a segment's name (a hard link). The path gets a line of its
+// own, so that the text fits an 80-column console.
+inline constexpr char kDetailThenPathFormat[] = "  %s\n  '%s'\n";
 inline constexpr char kInputNotRegular[] =
-    "The file is not a regular file or a block device and cannot be segmented:";
+    "Not a regular file or a block device, so it cannot be segmented:";
 inline constexpr char kSegmentNotRegular[] =
-    "A segment file's name is taken by something that is not a regular file:";
+    "Something that is not a regular file has a segment file's name:";
 inline constexpr char kSegmentIsInput[] =
-    "The segment file is the file being segmented; writing it would destroy the file:";
+    "Writing this segment file would destroy the file being segmented:";
 
 }  // namespace splitter_texts

@@ -6,6 +6,7 @@
 #include "common/frame_texts.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
+#include "common/shown_names.h"
 #include "splitter/splitter_failures.h"
 #include "splitter/splitter_texts.h"
 
@@ -49,7 +50,13 @@ void ComposeSetNames(SplitRun& run) {
 platform::FileHandle OpenInput(RunFrame& frame, const char* input_path,
                                platform::FileFacts* facts) {
   platform::FileHandle input = platform::OpenForReading(input_path, facts);
-  if (!platform::IsOpen(input)) FailInputNotFound(frame);
+  if (!platform::IsOpen(input)) {
+    // A socket cannot be opened at all, yet it is there: not a missing file.
+    if (platform::LookAtPath(input_path) == platform::PathKind::kOther) {
+      FailInputNotRegular(frame, input_path);
+    }
+    FailInputNotFound(frame);
+  }
   if (facts->kind == platform::FileKind::kOther) {
     platform::CloseFile(input);
     FailInputNotRegular(frame, input_path);
@@ -111,7 +118,8 @@ bool FlushNames(SplitRun& run) {
 }
 
 void ShowWritingTo(SplitRun& run) {
-  Say(run.frame, kWritingToFormat, kWritingTo, DisplayName(run.display_name, run.segment_path));
+  Say(run.frame, kWritingToFormat, kWritingTo,
+      ShownName(DisplayName(run.display_name, run.segment_path)).text);
 }
 
 // An existing segment k is written over in place; the input itself, reached
@@ -262,12 +270,13 @@ void PrintSummary(SplitRun& run) {
   Say(frame, kDoneLineFormat, kDone);
   Say(frame, kSuccessFormat, kSuccess);
   Say(frame, kResultFormat, kResult);
-  Say(frame, kNameSegmentedFormat, kNameSegmented, run.settings.stored_name);
+  Say(frame, kNameSegmentedFormat, kNameSegmented, ShownName(run.settings.stored_name).text);
   Say(frame, kFolderHeadingFormat, kFolderHeading);
-  Say(frame, kFolderFormat, run.settings.program_directory);
+  Say(frame, kFolderFormat, ShownName(run.settings.program_directory).text);
   Say(frame, kTotalFormat, kTotal, run.segment_count);
   ComposeSegmentPath(run.segment_path, run.set_base_path, 1);
-  Say(frame, kToBindFormat, kToBind, DisplayName(run.display_name, run.segment_path), kToBindTail);
+  Say(frame, kToBindFormat, kToBind,
+      ShownName(DisplayName(run.display_name, run.segment_path)).text, kToBindTail);
 }
 
 }  // namespace

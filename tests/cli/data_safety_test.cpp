@@ -11,8 +11,10 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/sysmacros.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +27,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "expected_text.h"
@@ -351,8 +354,7 @@ TEST_P(SplitterLinkTest, LeavesTheLinkedFileAlone) {
     const std::string written = c.segment == 1 ? "" : Writing(c.segment - 1) + " Done!";
     EXPECT_EQ(outcome.output,
               kSplitStart + kMeasured + asked + written +
-                  SplitterError("The segment file is the file being segmented; writing it would "
-                                "destroy the file: '" + segment + "'") +
+                  SplitterError(expected::ThenPath(expected::splitter::kSegmentIsInput, segment)) +
                   expected::kClosing);
     // What was written before does not bind: segment 1 has no signature.
     if (c.segment > 1) {
@@ -544,7 +546,12 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"MiddleOneByteLong", 4, {600, 600, 601, 300}, {3}},
                       SizeCase{"LastAsLongAsSegmentOne", 4, {600, 600, 600, 600}, {4}},
                       SizeCase{"SeveralInAscendingOrder", 4, {600, 100, 600, 900}, {2, 4}},
-                      SizeCase{"SegmentOneShort", 3, {500, 600, 300}, {2}},
+                      // Segment 1 is the odd one out once the members after it agree.
+                      SizeCase{"SegmentOneShort", 3, {500, 600, 300}, {1}},
+                      SizeCase{"SegmentOneShortOfMany", 5, {500, 600, 600, 600, 300}, {1}},
+                      SizeCase{"SegmentOneLong", 4, {700, 600, 600, 300}, {1}},
+                      SizeCase{"SegmentOneShortLastTooLong", 4, {500, 600, 600, 600}, {1, 4}},
+                      SizeCase{"SegmentOneShortMiddlesDisagree", 4, {500, 600, 599, 300}, {2, 3}},
                       SizeCase{"TwoSegmentsLastTooLong", 2, {600, 600}, {2}},
                       SizeCase{"ValidSet", 4, {600, 600, 600, 1}, {}},
                       SizeCase{"ValidWithAnEmptyLast", 3, {600, 600, 0}, {}},
@@ -681,8 +688,8 @@ TEST_P(JoinerFullDiskTest, KeepsTheOldOutput) {
     EXPECT_EQ(outcome.exit_status, 1);
     EXPECT_EQ(outcome.output,
               JoinerConsole(kJoinerAccepted + Bound(1, 1) + " Currently binding abc.zip.2...." +
-                            JoinerFailure("There is not enough room on the disk for the new file "
-                                          "beside the old one, which is kept: 'set/abc.zip'")));
+                            JoinerFailure(expected::ThenPath(expected::joiner::kNoRoomForBoth,
+                                                             "set/abc.zip"))));
     EXPECT_TRUE(harness::ReadFile(bench.set + "abc.zip") == old_bytes);
     EXPECT_EQ(Tree(bench.folder.path()), before);
   } else {
@@ -935,154 +942,207 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ChangeCase>& info) { return info.param.name; });
 
 // ===========================================================================
-// FIFOs and devices in every role: refused or passed over at once.
+// Special files in every role: a FIFO, a socket, a character device (a node
+// of its own, and a link to one), a folder and a dangling link, at the
+// splitter's input, segment 1 and segment 2, Trenzik.ini, and the joiner's
+// segment 1, a member and the output. Each is refused or passed over at
+// once, never waited on and never written into.
 
-enum class Special { kFifo, kZeroLink, kZeroNode };
+enum class Special { kFifo, kSocket, kDevice, kDeviceLink, kFolder, kDanglingLink };
+const Special kEverySpecial[] = {Special::kFifo,       Special::kSocket, Special::kDevice,
+                                 Special::kDeviceLink, Special::kFolder, Special::kDanglingLink};
+
+const char* SpecialName(Special kind) {
+  switch (kind) {
+    case Special::kFifo: return "Fifo";
+    case Special::kSocket: return "Socket";
+    case Special::kDevice: return "Device";
+    case Special::kDeviceLink: return "DeviceLink";
+    case Special::kFolder: return "Folder";
+    case Special::kDanglingLink: return "DanglingLink";
+  }
+  return "";
+}
+
+bool IsLink(Special kind) { return kind == Special::kDeviceLink || kind == Special::kDanglingLink; }
+// A folder or a dangling link is no file to read at all: a missing input.
+bool IsAFile(Special kind) { return kind != Special::kFolder && kind != Special::kDanglingLink; }
 
 void MakeSpecial(Special kind, const std::string& path) {
   switch (kind) {
     case Special::kFifo:
       ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
       break;
-    case Special::kZeroLink:
+    case Special::kSocket: {
+      // The name stays when the socket is closed: nobody listens behind it.
+      const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      struct sockaddr_un address {};
+      address.sun_family = AF_UNIX;
+      ASSERT_LT(path.size(), sizeof address.sun_path);
+      path.copy(address.sun_path, path.size());
+      ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+      close(fd);
+      break;
+    }
+    case Special::kDevice:
+      ASSERT_EQ(mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 5)), 0);  // /dev/zero
+      break;
+    case Special::kDeviceLink:
       fs::create_symlink("/dev/zero", path);
       break;
-    case Special::kZeroNode:
-      ASSERT_EQ(mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 5)), 0);
+    case Special::kFolder:
+      fs::create_directory(path);
+      break;
+    case Special::kDanglingLink:
+      fs::create_symlink("nowhere", path);
       break;
   }
 }
 
-struct SpecialCase {
-  const char* name;
-  Special kind;
-  std::function<void(Bench&, Special)> arrange;
-  bool joiner;
-  std::function<std::string(const Bench&)> expected;  // the console text
+// How a run with a special file ends.
+struct SpecialEnding {
+  std::string output;
+  int exit_status;
+  bool tree_kept;     // nothing in the bench came or went
+  bool special_kept;  // the special file is still what it was
 };
 
-void PrintTo(const SpecialCase& c, std::ostream* out) { *out << c.name; }
+struct SpecialRole {
+  const char* name;
+  std::string where;  // the special file, under the bench's folder
+  bool joiner;
+  std::function<void(Bench&)> arrange;  // everything else the run needs
+  std::function<SpecialEnding(const Bench&, Special)> ending;
+};
 
-class SpecialFileTest : public ::testing::TestWithParam<SpecialCase> {};
+std::string SplitterRefused(const std::string& detail) {
+  return SplitterError(detail) + expected::kClosing;
+}
+std::string SplitterAskedWithoutConsole(const Bench& bench) {
+  return " '" + bench.bin +
+         "abc.zip.1' already exists.\n Ok to overwrite all files(y/n)? \xff\n\n" +
+         expected::kAborted + expected::kClosing;
+}
+const std::string kMemberMissing = JoinerConsole(
+    "\n ERROR :  File not found. - abc.zip.2\n\n  File(s) listed above not found. \n\n" +
+    expected::kAborted);
+const std::string kSplitWhole = kSplitStart + kMeasured + Writing(3);
 
-TEST_P(SpecialFileTest, EndsAtOnce) {
-  const SpecialCase& c = GetParam();
+const SpecialRole kSpecialRoles[] = {
+    {"SplitterInput", "data/abc.zip", false, [](Bench&) {},
+     [](const Bench&, Special kind) -> SpecialEnding {
+       if (!IsAFile(kind)) {
+         return {kSplitStart + expected::splitter::kNotFound + expected::kClosing, 1, true, true};
+       }
+       return {kSplitStart + SplitterRefused(expected::ThenPath(
+                                 expected::splitter::kInputNotRegular, "abc.zip")),
+               1, true, true};
+     }},
+    {"SplitterFirstSegment", "bin/abc.zip.1", false, [](Bench& bench) { bench.Input(1100); },
+     [](const Bench& bench, Special kind) -> SpecialEnding {
+       // A link is replaced, after the question; a folder cannot be.
+       if (IsLink(kind)) {
+         return {kSplitStart + kMeasured + SplitterAskedWithoutConsole(bench), 1, true, true};
+       }
+       if (kind == Special::kFolder) {
+         return {kSplitStart + kMeasured + SplitterRefused("cannot create file"), 1, true, true};
+       }
+       return {kSplitStart + kMeasured +
+                   SplitterRefused(expected::ThenPath(expected::splitter::kSegmentNotRegular,
+                                                      bench.bin + "abc.zip.1")),
+               1, true, true};
+     }},
+    {"SplitterLaterSegment", "bin/abc.zip.2", false, [](Bench& bench) { bench.Input(1100); },
+     [](const Bench& bench, Special kind) -> SpecialEnding {
+       if (IsLink(kind)) {
+         return {kSplitWhole + SplitSummary(bench.bin, 3) + expected::kClosing, 0, false, false};
+       }
+       const std::string written = kSplitStart + kMeasured + Writing(1) + " Done!";
+       if (kind == Special::kFolder) {
+         return {written + "\nERROR:\n cannot create file\n" + expected::kClosing, 1, false, true};
+       }
+       return {written + SplitterRefused(expected::ThenPath(
+                             expected::splitter::kSegmentNotRegular, bench.bin + "abc.zip.2")),
+               1, false, true};
+     }},
+    // No such file is read: it counts as absent and the run goes on.
+    {"SplitterIni", "bin/Trenzik.ini", false, [](Bench& bench) { bench.Input(1100); },
+     [](const Bench& bench, Special) -> SpecialEnding {
+       return {kSplitWhole + SplitSummary(bench.bin, 3) + expected::kClosing, 0, false, true};
+     }},
+    {"JoinerSegmentOne", "set/abc.zip.1", true, [](Bench&) {},
+     [](const Bench&, Special) -> SpecialEnding {
+       return {JoinerConsole(kJoinerNotFirst), 1, true, true};
+     }},
+    {"JoinerMember", "set/abc.zip.2", true,
+     [](Bench& bench) {
+       WriteSet(bench.set + "abc.zip.", 3, {700, 700, 300});
+       fs::remove(bench.set + "abc.zip.2");
+     },
+     [](const Bench&, Special) -> SpecialEnding { return {kMemberMissing, 1, true, true}; }},
+    {"JoinerOutput", "set/abc.zip", true,
+     [](Bench& bench) { WriteSet(bench.set + "abc.zip.", 2, {700, 300}); },
+     [](const Bench&, Special kind) -> SpecialEnding {
+       // A link is replaced, after the question; a folder cannot be.
+       if (IsLink(kind)) {
+         return {JoinerConsole(JoinerAsked("\xff") + expected::kAborted), 1, true, true};
+       }
+       if (kind == Special::kFolder) {
+         return {JoinerConsole(JoinerFailure("cannot create file")), 1, true, true};
+       }
+       return {JoinerConsole(JoinerFailure(
+                   expected::ThenPath(expected::joiner::kOutputNotRegular, "set/abc.zip"))),
+               1, true, true};
+     }},
+};
+
+void PrintTo(const SpecialRole& role, std::ostream* out) { *out << role.name; }
+
+struct SpecialFileKind {
+  fs::file_type type;
+  fs::path target;  // of a link
+};
+SpecialFileKind KindAt(const std::string& path) {
+  const fs::file_type type = fs::symlink_status(path).type();
+  return {type, type == fs::file_type::symlink ? fs::read_symlink(path) : fs::path()};
+}
+
+class SpecialFileTest
+    : public ::testing::TestWithParam<std::tuple<SpecialRole, Special>> {};
+
+TEST_P(SpecialFileTest, EndsAtOnceAndLeavesItAlone) {
+  const auto& [role, kind] = GetParam();
   Bench bench;
   bench.LinkPrograms();
-  c.arrange(bench, c.kind);
+  role.arrange(bench);
+  const std::string special = bench.folder / role.where;
+  MakeSpecial(kind, special);
+  const SpecialFileKind made = KindAt(special);
   const auto before = Tree(bench.folder.path());
-  ProgramRun run = c.joiner ? bench.Joiner("set/abc.zip.1") : bench.Splitter();
-  RunOutcome outcome = harness::Run(run);
+  RunOutcome outcome =
+      harness::Run(role.joiner ? bench.Joiner("set/abc.zip.1") : bench.Splitter());
+  const SpecialEnding ending = role.ending(bench, kind);
   EXPECT_FALSE(outcome.timed_out);
-  EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, c.expected(bench));
-  EXPECT_EQ(Tree(bench.folder.path()), before);
-}
-
-void SplitInput(Bench& bench, Special kind) { MakeSpecial(kind, bench.data + "abc.zip"); }
-void SplitFirstSegment(Bench& bench, Special kind) {
-  bench.Input(1100);
-  MakeSpecial(kind, bench.bin + "abc.zip.1");
-}
-void JoinFirstSegment(Bench& bench, Special kind) { MakeSpecial(kind, bench.set + "abc.zip.1"); }
-void JoinMember(Bench& bench, Special kind) {
-  WriteSet(bench.set + "abc.zip.", 3, {700, 700, 300});
-  fs::remove(bench.set + "abc.zip.2");
-  MakeSpecial(kind, bench.set + "abc.zip.2");
-}
-void JoinOutput(Bench& bench, Special kind) {
-  WriteSet(bench.set + "abc.zip.", 2, {700, 300});
-  MakeSpecial(kind, bench.set + "abc.zip");
-}
-
-std::string InputRefused(const Bench&) {
-  return kSplitStart +
-         SplitterError("The file is not a regular file or a block device and cannot be "
-                       "segmented: 'abc.zip'") +
-         expected::kClosing;
-}
-std::string FirstSegmentRefused(const Bench& bench) {
-  return kSplitStart + kMeasured +
-         SplitterError("A segment file's name is taken by something that is not a regular file: '" +
-                       bench.bin + "abc.zip.1'") +
-         expected::kClosing;
-}
-std::string NotFirst(const Bench&) { return JoinerConsole(kJoinerNotFirst); }
-std::string MemberMissing(const Bench&) {
-  return JoinerConsole("\n ERROR :  File not found. - abc.zip.2"
-                       "\n\n  File(s) listed above not found. \n\n" +
-                       expected::kAborted);
-}
-std::string OutputRefused(const Bench&) {
-  return JoinerConsole(JoinerFailure(
-      "The output file's name is taken by something that is not a regular file: 'set/abc.zip'"));
+  EXPECT_EQ(outcome.exit_status, ending.exit_status);
+  EXPECT_EQ(outcome.output, ending.output);
+  if (ending.tree_kept) {
+    EXPECT_EQ(Tree(bench.folder.path()), before);
+  }
+  const SpecialFileKind now = KindAt(special);
+  if (ending.special_kept) {
+    EXPECT_EQ(now.type, made.type);
+    EXPECT_EQ(now.target, made.target);
+  } else {
+    EXPECT_TRUE(IsRegular(special));  // replaced by a segment, the link's target untouched
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     DataSafety, SpecialFileTest,
-    ::testing::Values(
-        SpecialCase{"SplitterInputFifo", Special::kFifo, SplitInput, false, InputRefused},
-        SpecialCase{"SplitterInputDevZero", Special::kZeroLink, SplitInput, false, InputRefused},
-        SpecialCase{"FirstSegmentFifo", Special::kFifo, SplitFirstSegment, false,
-                    FirstSegmentRefused},
-        SpecialCase{"FirstSegmentDevice", Special::kZeroNode, SplitFirstSegment, false,
-                    FirstSegmentRefused},
-        SpecialCase{"JoinerSegmentOneFifo", Special::kFifo, JoinFirstSegment, true, NotFirst},
-        SpecialCase{"JoinerSegmentOneDevZero", Special::kZeroLink, JoinFirstSegment, true,
-                    NotFirst},
-        SpecialCase{"JoinerMemberFifo", Special::kFifo, JoinMember, true, MemberMissing},
-        SpecialCase{"JoinerMemberDevZero", Special::kZeroLink, JoinMember, true, MemberMissing},
-        SpecialCase{"JoinerOutputFifo", Special::kFifo, JoinOutput, true, OutputRefused},
-        SpecialCase{"JoinerOutputDevice", Special::kZeroNode, JoinOutput, true, OutputRefused}),
-    [](const ::testing::TestParamInfo<SpecialCase>& info) { return info.param.name; });
-
-// A later segment's name taken by a FIFO or a device: the run stops there,
-// never waiting and never writing into it.
-class SplitterLaterSpecialTest : public ::testing::TestWithParam<Special> {};
-
-TEST_P(SplitterLaterSpecialTest, StopsAtIt) {
-  Bench bench;
-  bench.LinkPrograms();
-  bench.Input(1100);
-  MakeSpecial(GetParam(), bench.bin + "abc.zip.2");
-  RunOutcome outcome = harness::Run(bench.Splitter());
-  EXPECT_FALSE(outcome.timed_out);
-  EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output,
-            kSplitStart + kMeasured + Writing(1) + " Done!" +
-                SplitterError("A segment file's name is taken by something that is not a regular "
-                              "file: '" + bench.bin + "abc.zip.2'") +
-                expected::kClosing);
-  EXPECT_FALSE(IsRegular(bench.bin + "abc.zip.2"));
-}
-
-INSTANTIATE_TEST_SUITE_P(DataSafety, SplitterLaterSpecialTest,
-                         ::testing::Values(Special::kFifo, Special::kZeroNode),
-                         [](const ::testing::TestParamInfo<Special>& info) {
-                           return info.param == Special::kFifo ? "Fifo" : "Device";
-                         });
-
-// Trenzik.ini that is a FIFO or /dev/zero cannot be read as a file: it
-// counts as absent and the run goes on.
-class ConfigurationSpecialTest : public ::testing::TestWithParam<Special> {};
-
-TEST_P(ConfigurationSpecialTest, CountsAsNotFound) {
-  Bench bench;
-  bench.LinkPrograms();
-  const std::string input = bench.Input(1100);
-  MakeSpecial(GetParam(), bench.bin + "Trenzik.ini");
-  RunOutcome outcome = harness::Run(bench.Splitter());
-  EXPECT_FALSE(outcome.timed_out);
-  EXPECT_EQ(outcome.exit_status, 0);
-  EXPECT_EQ(outcome.output,
-            kSplitStart + kMeasured + Writing(3) + SplitSummary(bench.bin, 3) + expected::kClosing);
-}
-
-INSTANTIATE_TEST_SUITE_P(DataSafety, ConfigurationSpecialTest,
-                         ::testing::Values(Special::kFifo, Special::kZeroLink),
-                         [](const ::testing::TestParamInfo<Special>& info) {
-                           return info.param == Special::kFifo ? "Fifo" : "DevZero";
-                         });
+    ::testing::Combine(::testing::ValuesIn(kSpecialRoles), ::testing::ValuesIn(kEverySpecial)),
+    [](const ::testing::TestParamInfo<std::tuple<SpecialRole, Special>>& info) {
+      return std::string(std::get<0>(info.param).name) + SpecialName(std::get<1>(info.param));
+    });
 
 // A disk image is a fair thing to cut: a loop device over a file splits and
 // binds back into that file.

@@ -46,6 +46,10 @@ constexpr int kModePollMilliseconds = 1;
   // runner inherited: the programs must turn a file-size limit into EFBIG
   // themselves, and die of an interrupt.
   for (int signal_number : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) signal(signal_number, SIG_DFL);
+  // What the programs print may follow the locale: the run's own, not the
+  // test runner's.
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) unsetenv(name);
+  for (const std::string& setting : run.locale) putenv(const_cast<char*>(setting.c_str()));
   for (auto [resource, value] : {std::pair{RLIMIT_FSIZE, run.file_size_limit},
                                  std::pair{RLIMIT_NOFILE, run.open_files_limit}}) {
     if (value < 0) continue;

@@ -48,6 +48,9 @@ struct ProgramRun {
   long long open_files_limit = -1;  // descriptors the program may hold open
   int timeout_seconds = 30;
   KeyWaitMode key_wait_mode = kProgramKeyWait;
+  // The locale variables (NAME=value) the program sees; none, whatever
+  // the test runner has, unless a run names some.
+  std::vector<std::string> locale;
 };
 
 struct RunOutcome {

@@ -5,8 +5,11 @@
 // it also is.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -72,6 +75,7 @@ struct HostileName {
   std::string shown;  // as the refusal prints it
 };
 
+void PrintTo(const HostileName& name, std::ostream* out) { *out << name.label; }
 std::string Label(const ::testing::TestParamInfo<HostileName>& info) { return info.param.label; }
 
 const HostileName kHostileNames[] = {
@@ -83,6 +87,7 @@ const HostileName kHostileNames[] = {
     {"CarriageReturn", "back\roverwritten.zip", "back\\x0doverwritten.zip"},
     {"Delete", "rub\x7fout.zip", "rub\\x7fout.zip"},
     {"Byte01", "\x01.zip", "\\x01.zip"},
+    {"TitleThenBell", "a\x1b]0;x\x07.zip", "a\\x1b]0;x\\x07.zip"},
 };
 
 class JoinerHostileName : public ::testing::TestWithParam<HostileName> {};
@@ -121,6 +126,39 @@ TEST_P(SplitterHostileName, IsRefusedEscapedBeforeAnySegment) {
 
 INSTANTIATE_TEST_SUITE_P(Names, SplitterHostileName, ::testing::ValuesIn(kHostileNames), Label);
 
+// The segment file's own name, as the folder holds it: refused before any
+// segment is read, so that no progress line or list ever shows it.
+class JoinerHostileFoundName : public ::testing::TestWithParam<HostileName> {};
+
+std::string FoundNameRefused(const std::string& shown) {
+  return expected::kJoinerBanner + "\n ERROR : \n\n  The file name holds a control character: '" +
+         shown + "'\n\n" + expected::kAborted + expected::kClosing;
+}
+
+TEST_P(JoinerHostileFoundName, IsRefusedEscapedAndNothingIsCreated) {
+  Bench bench;
+  WriteSet(bench.folder / ("set/" + GetParam().name + "."), "abc.zip",
+           {harness::RandomBytes(300, 3), harness::RandomBytes(300, 4)});
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome =
+      harness::Run(bench.Program("Morvel", {"set/" + GetParam().name + ".1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, FoundNameRefused(GetParam().shown + ".1"));
+  EXPECT_EQ(Tree(bench.folder.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, JoinerHostileFoundName, ::testing::ValuesIn(kHostileNames),
+                         Label);
+
+TEST(JoinerHostileFoundName, IsRefusedAlsoWhenAPatternFoundIt) {
+  Bench bench;
+  WriteSet(bench.folder / "set/\x1b]2;PWNED\x07\x1b[2J.", "abc.zip",
+           {harness::RandomBytes(300, 3), harness::RandomBytes(300, 4)});
+  RunOutcome outcome = harness::Run(bench.Program("Morvel", {"set/*.1"}));
+  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, FoundNameRefused("\\x1b]2;PWNED\\x07\\x1b[2J.1"));
+}
+
 // The typed name is harmless; the name found for it is not, and it is the
 // one that would name the set.
 TEST(SplitterHostileName, IsRefusedAlsoWhenAPatternFoundIt) {
@@ -135,6 +173,146 @@ TEST(SplitterHostileName, IsRefusedAlsoWhenAPatternFoundIt) {
                 expected::kClosing);
   EXPECT_EQ(Tree(bench.folder.path()), before);
 }
+
+// ---------------------------------------------------------------------------
+// Every control byte in every place where a program prints a name or a
+// path: a found name, the folder part of the joiner's argument, the
+// splitter's program folder and the folder part of its input, each in a
+// summary, at the overwrite question and in a refusal. The byte must never
+// come out raw, and its escape must stand where the name does. (The names
+// of the missing and wrong-size lists are made from the found name.)
+
+std::string Escaped(char byte) {
+  static const char kHex[] = "0123456789abcdef";
+  const auto value = static_cast<unsigned char>(byte);
+  return std::string("\\x") + kHex[value >> 4] + kHex[value & 0x0F];
+}
+
+// Where the byte goes: `arrange` makes the files around a name that holds
+// `part` between the two letters of `around`, and gives the run; the
+// output must hold `shown` with `part` as its escape, and never that name
+// with the byte itself.
+struct PrintedPlace {
+  const char* label;
+  const char* around;
+  std::function<ProgramRun(const Bench&, const std::string& part)> arrange;
+  std::function<std::string(const Bench&, const std::string& part)> shown;
+};
+
+// A joiner's set in folder `folder`, optionally with something at the output's name.
+ProgramRun JoinIn(const Bench& bench, const std::string& folder) {
+  harness::MakeFolder(bench.folder / folder);
+  WriteSet(bench.folder / (folder + "/abc.zip."), "abc.zip",
+           {harness::RandomBytes(300, 3), harness::RandomBytes(100, 4)});
+  return bench.Program("Morvel", {folder + "/abc.zip.1"});
+}
+// A splitter started from program folder `folder`, on data/abc.zip.
+ProgramRun SplitFrom(const Bench& bench, const std::string& folder) {
+  harness::LinkProgram(TRENZIK_PROGRAM, bench.folder / (folder + "/Trenzik"));
+  harness::WriteFile(bench.folder / "data/abc.zip", harness::RandomBytes(700, 5));
+  ProgramRun run = bench.Program("Trenzik", {"data/abc.zip", "512"});
+  run.executable = bench.folder / (folder + "/Trenzik");
+  run.words[0] = run.executable;
+  return run;
+}
+void MakeFifo(const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }
+
+const PrintedPlace kPrintedPlaces[] = {
+    {"FoundName", "ab",
+     [](const Bench& bench, const std::string& part) {
+       WriteSet(bench.folder / ("set/a" + part + "b.zip."), "abc.zip", {"x", "y"});
+       return bench.Program("Morvel", {"set/a" + part + "b.zip.1"});
+     },
+     [](const Bench&, const std::string& part) { return "character: 'a" + part + "b.zip.1'\n"; }},
+    {"FoundNameByPattern", "ab",
+     [](const Bench& bench, const std::string& part) {
+       WriteSet(bench.folder / ("set/a" + part + "b.zip."), "abc.zip", {"x", "y"});
+       return bench.Program("Morvel", {"set/a*.1"});
+     },
+     [](const Bench&, const std::string& part) { return "character: 'a" + part + "b.zip.1'\n"; }},
+    {"JoinerFolderInSummary", "st",
+     [](const Bench& bench, const std::string& part) { return JoinIn(bench, "s" + part + "t"); },
+     [](const Bench&, const std::string& part) {
+       return "  Folder the file was created:\n    s" + part + "t/\n";
+     }},
+    {"JoinerFolderAtQuestion", "st",
+     [](const Bench& bench, const std::string& part) {
+       ProgramRun run = JoinIn(bench, "s" + part + "t");
+       harness::WriteFile(bench.folder / ("s" + part + "t/abc.zip"), "old");
+       return run;
+     },
+     [](const Bench&, const std::string& part) {
+       return " 's" + part + "t/abc.zip' already exists.\n";
+     }},
+    {"JoinerFolderInRefusal", "st",
+     [](const Bench& bench, const std::string& part) {
+       ProgramRun run = JoinIn(bench, "s" + part + "t");
+       MakeFifo(bench.folder / ("s" + part + "t/abc.zip"));
+       return run;
+     },
+     [](const Bench&, const std::string& part) {
+       return "output file's name:\n  's" + part + "t/abc.zip'\n";
+     }},
+    {"ProgramFolderInSummary", "bn",
+     [](const Bench& bench, const std::string& part) { return SplitFrom(bench, "b" + part + "n"); },
+     [](const Bench& bench, const std::string& part) {
+       return "  Name of the folder segmented files created :\n    " + bench.folder.path() + "/b" +
+              part + "n/\n";
+     }},
+    {"ProgramFolderAtQuestion", "bn",
+     [](const Bench& bench, const std::string& part) {
+       ProgramRun run = SplitFrom(bench, "b" + part + "n");
+       harness::WriteFile(bench.folder / ("b" + part + "n/abc.zip.1"), "old");
+       return run;
+     },
+     [](const Bench& bench, const std::string& part) {
+       return " '" + bench.folder.path() + "/b" + part + "n/abc.zip.1' already exists.\n";
+     }},
+    {"ProgramFolderInRefusal", "bn",
+     [](const Bench& bench, const std::string& part) {
+       ProgramRun run = SplitFrom(bench, "b" + part + "n");
+       MakeFifo(bench.folder / ("b" + part + "n/abc.zip.1"));
+       return run;
+     },
+     [](const Bench& bench, const std::string& part) {
+       return "segment file's name:\n  '" + bench.folder.path() + "/b" + part + "n/abc.zip.1'\n";
+     }},
+    {"InputFolderInRefusal", "da",
+     [](const Bench& bench, const std::string& part) {
+       harness::MakeFolder(bench.folder / ("d" + part + "a"));
+       MakeFifo(bench.folder / ("d" + part + "a/abc.zip"));
+       return bench.Program("Trenzik", {"d" + part + "a/abc.zip", "512"});
+     },
+     [](const Bench&, const std::string& part) {
+       return "cannot be segmented:\n  'd" + part + "a/abc.zip'\n";
+     }},
+};
+
+void PrintTo(const PrintedPlace& place, std::ostream* out) { *out << place.label; }
+
+class ControlBytePrinted : public ::testing::TestWithParam<PrintedPlace> {};
+
+TEST_P(ControlBytePrinted, ComesOutEscapedOnly) {
+  std::string bytes;
+  for (int value = 0x01; value < 0x20; ++value) bytes += static_cast<char>(value);
+  bytes += '\x7f';
+  for (char byte : bytes) {
+    SCOPED_TRACE("byte " + Escaped(byte));
+    Bench bench;
+    const std::string raw(1, byte);
+    RunOutcome outcome = harness::Run(GetParam().arrange(bench, raw));
+    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_NE(outcome.output.find(GetParam().shown(bench, Escaped(byte))), std::string::npos)
+        << outcome.output;
+    const std::string around = GetParam().around;
+    EXPECT_EQ(outcome.output.find(around[0] + raw + around[1]), std::string::npos);
+    EXPECT_FALSE(HoldsForeignControlByte(outcome.output));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, ControlBytePrinted, ::testing::ValuesIn(kPrintedPlaces),
+    [](const ::testing::TestParamInfo<PrintedPlace>& info) { return info.param.label; });
 
 // ---------------------------------------------------------------------------
 // Names that are no trouble go through the splitter and back.

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "expected_text.h"
@@ -118,12 +120,39 @@ TEST(JoinerStart, WithoutAnArgumentPrintsTheUsageText) {
                     expected::kAborted));
 }
 
-TEST(JoinerStart, AFileThatIsNotThereIsNotFound) {
+// The ideographic space before "File not found." is written as the
+// locale's codeset spells it: U+3000 in UTF-8, else the Shift_JIS bytes.
+struct NotFoundLocale {
+  const char* name;
+  std::vector<std::string> locale;
+  bool utf8;
+};
+
+class JoinerNotFound : public ::testing::TestWithParam<NotFoundLocale> {};
+
+TEST_P(JoinerNotFound, SpellsTheSpaceAsTheLocaleDoes) {
   Workbench bench;
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  ProgramRun run = bench.Joiner({"set/abc.zip.1"});
+  run.locale = GetParam().locale;
+  RunOutcome outcome = harness::Run(run);
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, Console(kNotFound + expected::kAborted));
+  EXPECT_EQ(outcome.output,
+            Console((GetParam().utf8 ? kNotFoundUtf8 : kNotFound) + expected::kAborted));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Joiner, JoinerNotFound,
+    ::testing::Values(NotFoundLocale{"NoLocale", {}, false},
+                      NotFoundLocale{"C", {"LC_ALL=C"}, false},
+                      NotFoundLocale{"Posix", {"LANG=POSIX"}, false},
+                      NotFoundLocale{"AllUtf8", {"LC_ALL=C.UTF-8"}, true},
+                      NotFoundLocale{"LangUtf8", {"LANG=C.UTF-8"}, true},
+                      NotFoundLocale{"CtypeUtf8", {"LANG=C", "LC_CTYPE=C.UTF-8"}, true},
+                      NotFoundLocale{"CtypeOverLang", {"LANG=C.UTF-8", "LC_CTYPE=C"}, false},
+                      NotFoundLocale{"AllOverCtype", {"LC_CTYPE=C.UTF-8", "LC_ALL=C"}, false},
+                      // A locale that is not installed: setlocale fails, the C locale stays.
+                      NotFoundLocale{"Missing", {"LC_ALL=xx_XX.UTF-8"}, false}),
+    [](const ::testing::TestParamInfo<NotFoundLocale>& info) { return info.param.name; });
 
 struct NotFirst {
   const char* name;
@@ -161,20 +190,55 @@ INSTANTIATE_TEST_SUITE_P(
                  "set/abc.zip.2"}),
     [](const ::testing::TestParamInfo<NotFirst>& info) { return info.param.name; });
 
-TEST(JoinerCheck, ListsEveryMissingMemberInOrderAndCreatesNothing) {
+// Every missing member is listed in order, up to 1000 of them; a count far
+// beyond what is there (a damaged header) ends the list there at once.
+struct MissingCase {
+  const char* name;
+  std::int32_t count;
+  std::vector<int> present;                 // besides segment 1
+  std::vector<std::pair<int, int>> listed;  // ranges of the members listed
+  bool cut;                                 // the list ends with the cut line
+};
+
+class JoinerMissing : public ::testing::TestWithParam<MissingCase> {};
+
+TEST_P(JoinerMissing, ListsThemInOrderAndCreatesNothing) {
+  const MissingCase& c = GetParam();
   Workbench bench;
-  WriteSet(bench.folder / "set/abc.zip.", 4, "abc.zip", Pieces(4, 100, 1));
-  std::filesystem::remove(bench.folder / "set/abc.zip.2");
-  std::filesystem::remove(bench.folder / "set/abc.zip.4");
+  harness::WriteFile(bench.folder / "set/abc.zip.1", SegmentHeader(c.count, "abc.zip") + "data");
+  for (int k : c.present) {
+    harness::WriteFile(bench.folder / ("set/abc.zip." + std::to_string(k)), "data");
+  }
   const auto before = Tree(bench.folder.path());
+  const auto start = std::chrono::steady_clock::now();
   RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  const auto took = std::chrono::steady_clock::now() - start;
+  std::string listed;
+  for (const auto& [from, to] : c.listed) {
+    for (int k = from; k <= to; ++k) {
+      listed += "\n ERROR :  File not found. - abc.zip." + std::to_string(k);
+    }
+  }
+  if (c.cut) {
+    listed += "\n ERROR :  The list stops here. Segment 1 claims " + std::to_string(c.count) +
+              " segments.";
+  }
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, Console("\n ERROR :  File not found. - abc.zip.2"
-                                    "\n ERROR :  File not found. - abc.zip.4"
-                                    "\n\n  File(s) listed above not found. \n\n" +
-                                    expected::kAborted));
+  EXPECT_EQ(outcome.output,
+            Console(listed + "\n\n  File(s) listed above not found. \n\n" + expected::kAborted));
   EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_LT(took, std::chrono::seconds(1));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Joiner, JoinerMissing,
+    ::testing::Values(MissingCase{"TwoGaps", 4, {3}, {{2, 2}, {4, 4}}, false},
+                      MissingCase{"AsManyAsAreListed", 1001, {}, {{2, 1001}}, false},
+                      MissingCase{"OneMoreThanAreListed", 1002, {}, {{2, 1001}}, true},
+                      MissingCase{"PresentOnesDoNotCount", 1500, {500}, {{2, 499}, {501, 1002}},
+                                  true},
+                      MissingCase{"LargestCount", 2147483647, {}, {{2, 1001}}, true}),
+    [](const ::testing::TestParamInfo<MissingCase>& info) { return info.param.name; });
 
 // Segment k's name less its last byte is the set base path for k = 1 .. 9
 // only: abc.zip.10 leads to abc.zip.1 + "1", which is data, not a header.

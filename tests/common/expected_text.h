@@ -42,7 +42,20 @@ inline std::string SegmentHeader(std::int32_t count, const std::string& name) {
   return header + name;
 }
 
+// A detail text with the path on a line of its own below it, both
+// indented by two blanks: what follows the error header.
+inline std::string ThenPath(const std::string& text, const std::string& path) {
+  return text + "\n  '" + path + "'";
+}
+
 namespace splitter {
+
+inline const std::string kInputNotRegular =
+    "Not a regular file or a block device, so it cannot be segmented:";
+inline const std::string kSegmentNotRegular =
+    "Something that is not a regular file has a segment file's name:";
+inline const std::string kSegmentIsInput =
+    "Writing this segment file would destroy the file being segmented:";
 
 inline const std::string kQuestion = " Ok to overwrite all files(y/n)? ";
 
@@ -85,11 +98,20 @@ inline std::string SplitWritten(const std::string& stored_name, const std::strin
 
 namespace joiner {
 
+inline const std::string kOutputNotRegular =
+    "Something that is not a regular file has the output file's name:";
+inline const std::string kNoRoomForBoth =
+    "The disk has no room for the new file beside the old one.\n  The old file is kept as it was:";
+
 inline const std::string kQuestion = " Ok to overwrite file(y/n)? ";
 
 // After a Shift_JIS ideographic space (0x81 0x40).
 inline const std::string kNotFound =
     "\n ERROR : \n\n\x81\x40"
+    "File not found. \n\n";
+// The same where the locale's codeset is UTF-8 (POSIX): U+3000.
+inline const std::string kNotFoundUtf8 =
+    "\n ERROR : \n\n\xe3\x80\x80"
     "File not found. \n\n";
 
 // One segment's progress line.

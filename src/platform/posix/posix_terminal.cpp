@@ -1,12 +1,16 @@
 // The console: text out to standard output, and one key press at a time
 // from the controlling terminal, never from standard input.
 #include <fcntl.h>
+#include <langinfo.h>
 #include <poll.h>
+#include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
+#include <string>
 
 #include "platform/key_decoding.h"
 #include "platform/posix/posix_internal.h"
@@ -155,6 +159,19 @@ int ReadKey() {
   posix::g_raw_mode_set = 0;
   if (code < 0) posix::g_terminal.unusable = true;
   return code;
+}
+
+bool ConsoleShowsUtf8() {
+  const char* current = std::setlocale(LC_CTYPE, nullptr);
+  const std::string saved = current != nullptr ? current : "C";
+  bool utf8 = false;
+  if (std::setlocale(LC_CTYPE, "") != nullptr) {
+    const char* codeset = nl_langinfo(CODESET);
+    utf8 = codeset != nullptr &&
+           (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+  }
+  std::setlocale(LC_CTYPE, saved.c_str());
+  return utf8;
 }
 
 }  // namespace platform
