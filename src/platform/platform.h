@@ -94,9 +94,11 @@ PathKind LookAtPath(const char* path);
 bool MayBeWritten(const char* path);
 
 // Opens the file at `path` to be written from offset 0 in place (nothing is
-// truncated), or creates it when there is none. A symbolic link (Win32: a
-// reparse point) or a file with other hard links at `path` is never written
-// through: the name is removed and a new file created in its place. When
+// truncated), or creates it when there is none. A symbolic link or a file
+// with other hard links at `path` is never written through: the name is
+// removed and a new file created in its place. Win32, where Wine shows a
+// link to a file as a plain file, writes no existing file in place: a new
+// one is renamed over the name, and a folder or folder link there fails. When
 // the file at `path` is `guarded` nothing is written and kIsGuarded comes
 // back; a FIFO, socket or device there gives kNotRegular.
 enum class OverwriteOpen { kOpened, kIsGuarded, kNotRegular, kFailed };

@@ -122,8 +122,8 @@ void ShowWritingTo(SplitRun& run) {
       ShownName(DisplayName(run.display_name, run.segment_path)).text);
 }
 
-// An existing segment k is written over in place; the input itself, reached
-// by another name, never is.
+// An existing segment k is written over (in place where the platform can
+// tell it is no link); the input itself, reached by another name, never is.
 platform::OverwriteTarget OpenSegment(SplitRun& run, std::int32_t k) {
   platform::OverwriteTarget target{platform::kNoFile, 0};
   switch (platform::OpenForOverwrite(run.segment_path, run.input_identity, &target)) {
