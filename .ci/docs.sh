@@ -216,7 +216,13 @@ check_zip() {  # zip, objdump's file format of its programs
     if LC_ALL=C grep -q $'[^\t\r -~]' "$text"; then
       fail "$zip: $program.txt holds more than plain ASCII"
     fi
+    # The Windows manual speaks of Windows only.
+    for word in /usr/ setsid sha256sum /dev/tty /opt/ /media/; do
+      grep -qF -- "$word" "$text" && fail "$zip: $program.txt mentions $word"
+    done
+    grep -qF 'certutil -hashfile' "$text" || fail "$zip: $program.txt does not say certutil -hashfile"
   done
+  grep -qF 'Program Files' "$folder/Trenzik.txt" || fail "$zip: Trenzik.txt does not warn of Program Files"
   for text in README.txt Trenzik.ini LICENSE.txt; do
     # Every line ends in CR LF, and the text is plain ASCII.
     if [[ "$(grep -c $'\r$' "$folder/$text")" != "$(wc -l <"$folder/$text")" ||
