@@ -55,8 +55,11 @@ string(REGEX REPLACE "[ \n]+" " " flowing "${flowing}")
 
 # 2. Sections, in the conventional order; the NAME line; SEE ALSO.
 file(READ "${PAGE}" source)
-set(conventional_order NAME SYNOPSIS DESCRIPTION OPTIONS ARGUMENTS FILES ENVIRONMENT
-  "EXIT STATUS" DIAGNOSTICS EXAMPLES NOTES BUGS AUTHORS "SEE ALSO")
+# The order of man-pages(7); DIAGNOSTICS, a page's own heading, stands
+# where the list of errors would.
+set(conventional_order NAME SYNOPSIS CONFIGURATION DESCRIPTION OPTIONS "EXIT STATUS"
+  "RETURN VALUE" ERRORS DIAGNOSTICS ENVIRONMENT FILES VERSIONS STANDARDS HISTORY NOTES
+  CAVEATS BUGS EXAMPLES AUTHORS "REPORTING BUGS" COPYRIGHT "SEE ALSO")
 string(REGEX MATCHALL "\n\\.SH [^\n]+" headings "${source}")
 set(sections "")
 set(last_place -1)
@@ -72,7 +75,7 @@ foreach(heading IN LISTS headings)
     set(last_place ${place})
   endif()
 endforeach()
-foreach(required NAME SYNOPSIS DESCRIPTION "OPTIONS|ARGUMENTS" FILES "EXIT STATUS"
+foreach(required NAME SYNOPSIS DESCRIPTION OPTIONS FILES "EXIT STATUS"
                  DIAGNOSTICS EXAMPLES "NOTES|BUGS" "SEE ALSO")
   string(REPLACE "|" ";" choices "${required}")
   set(found FALSE)

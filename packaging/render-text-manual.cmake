@@ -9,11 +9,13 @@ foreach(variable GROFF PAGE OUTPUT)
   endif()
 endforeach()
 
+# -rW=1: the page's Windows paragraphs in place of its POSIX ones (drive
+# letters, the console, certutil instead of /dev/tty, setsid, sha256sum).
 # -rHY=0: no hyphenation, so that a path or a command broken across lines
 # can still be copied whole. -P-c -P-b -P-u: no escape sequences, no
 # overstriking for bold and italics.
 execute_process(
-  COMMAND "${GROFF}" -man -Tascii -rHY=0 -P-c -P-b -P-u "${PAGE}"
+  COMMAND "${GROFF}" -man -Tascii -rHY=0 -rW=1 -P-c -P-b -P-u "${PAGE}"
   RESULT_VARIABLE result
   OUTPUT_VARIABLE text
   ERROR_VARIABLE errors)

@@ -33,6 +33,32 @@ inline constexpr FormattedLine kJoinerUsage[] = {
     {"    %s\n\n", "Morvel abc.zip.1"},
 };
 
+// --help, -h (on Windows also /?) and --version: plain lines on standard
+// output, no banner and no key wait.
+inline constexpr FormattedLine kJoinerHelp[] = {
+    {"%s\n", "Usage: Morvel FILE.1"},
+    {"%s\n", "       Morvel --help | -h | --version"},
+    {"%s\n", "Checks that the segment set of which FILE.1 is the first segment is"},
+    {"%s\n", "complete and binds it back into the file that Trenzik cut."},
+    {"%s\n", ""},
+    {"%s\n", "  Every segment of the set must lie in the folder of FILE.1; the bound"},
+    {"%s\n", "  file is written into that folder, under the name the set stores."},
+    {"%s\n", "  Morvel has no settings: Trenzik.ini and segment sizes are Trenzik's."},
+    {"%s\n", "  The check sees missing segments and wrong sizes, not changed bytes:"},
+    {"%s\n", "  compare a checksum of the file and of the copy (sha256sum)."},
+    {"%s\n", "  Each run asks before it replaces a file and waits for a key at its end."},
+    {"%s\n", "  In a script, run it without a terminal: the question then counts as"},
+    {"%s\n", "  refused and every wait ends at once, for example"},
+    {"%s\n", "    setsid -w Morvel abc.zip.1 </dev/null"},
+    {"%s\n", "  Exit status: 0 when the file is bound, 1 after a failure."},
+    {"%s\n", ""},
+    {"%s\n", "The manual: man Morvel (on Windows, Morvel.txt beside the program)."},
+};
+inline constexpr FormattedLine kJoinerVersion[] = {
+    {"%s\n", "Morvel " TRENZIK_VERSION},
+    {"%s\n", "Copyright (C) the Trenzik and Morvel authors. MIT licence: no warranty."},
+};
+
 inline constexpr char kErrorHeader[] = "ERROR : ";
 // The header alone on its line. Most endings take the profile's layout,
 // which adds an empty line; these two do not.

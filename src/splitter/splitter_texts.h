@@ -38,6 +38,35 @@ inline constexpr FormattedLine kSplitterUsage[] = {
     {"%s\n", "  "},
 };
 
+// --help, -h (on Windows also /?) and --version: plain lines on standard
+// output, no banner and no key wait.
+inline constexpr FormattedLine kSplitterHelp[] = {
+    {"%s\n", "Usage: Trenzik FILE [SEGMENT-SIZE]"},
+    {"%s\n", "       Trenzik --help | -h | --version"},
+    {"%s\n", "Cuts FILE into a segment set FILE.1, FILE.2, ... of at most SEGMENT-SIZE"},
+    {"%s\n", "bytes each, for removable media; Morvel checks a set and binds it back."},
+    {"%s\n", ""},
+    {"%s\n", "  The set goes into the program's own folder, the folder part of its path"},
+    {"%s\n", "  as typed, not next to FILE. Started by its bare name (Trenzik abc.zip)"},
+    {"%s\n", "  it writes into the current folder."},
+    {"%s\n", "  Without SEGMENT-SIZE the size comes from Trenzik.ini in that same folder"},
+    {"%s\n", "  (for a bare name: /Trenzik.ini, on Windows \\Trenzik.ini, in the root"},
+    {"%s\n", "  folder), else it is 1440000."},
+    {"%s\n", "  Sizes are plain bytes from 512 to 2000000000; a suffix is not read, so"},
+    {"%s\n", "  700M is 700 bytes. 1440000 fits a 1.44M diskette, 720000 a 720K one."},
+    {"%s\n", "  Each run asks before it replaces a set and waits for a key at its end."},
+    {"%s\n", "  In a script, run it without a terminal: the question then counts as"},
+    {"%s\n", "  refused and every wait ends at once, for example"},
+    {"%s\n", "    setsid -w Trenzik abc.zip 720000 </dev/null"},
+    {"%s\n", "  Exit status: 0 when the whole set is written, 1 after a failure."},
+    {"%s\n", ""},
+    {"%s\n", "The manual: man Trenzik (on Windows, Trenzik.txt beside the program)."},
+};
+inline constexpr FormattedLine kSplitterVersion[] = {
+    {"%s\n", "Trenzik " TRENZIK_VERSION},
+    {"%s\n", "Copyright (C) the Trenzik and Morvel authors. MIT licence: no warranty."},
+};
+
 // Errors: the profile's header on a line of its own, then the detail.
 // The configuration error prints the header within its line.
 inline constexpr char kErrorHeader[] = "ERROR:";

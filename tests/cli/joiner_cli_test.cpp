@@ -101,23 +101,25 @@ struct Workbench {
   }
 };
 
-TEST(JoinerStart, WithoutAnArgumentPrintsTheUsageText) {
+// The start: no argument, a file that is not there, and the words that ask
+// for the usage or the version instead (standard output only: no banner,
+// no prompt, status 0) when no file of that name is there.
+struct StartCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  std::string output;
+  int exit_status;
+};
+
+class JoinerStartTest : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(JoinerStartTest, PrintsItsTextAndCreatesNothing) {
   Workbench bench;
-  RunOutcome outcome = harness::Run(bench.Joiner({}));
-  EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output,
-            Console("  ERROR: You must specify filename. \n "
-                    "     \n"
-                    "   Before binding, you must put all segmented files in the same folder.\n"
-                    "     \n"
-                    "  To use from Windows: \n"
-                    "    Drag&drop the first segmented file ('*.1' file) to 'Morvel.exe'\n"
-                    "  \n"
-                    "  To use from DOS prompt: \n"
-                    "    Morvel [filename of the first segmented file]\n"
-                    "  Example: \n"
-                    "    Morvel abc.zip.1\n\n" +
-                    expected::kAborted));
+  const auto before = Tree(bench.folder.path());
+  RunOutcome outcome = harness::Run(bench.Joiner(GetParam().arguments));
+  EXPECT_EQ(outcome.exit_status, GetParam().exit_status);
+  EXPECT_EQ(outcome.output, GetParam().output);
+  EXPECT_EQ(Tree(bench.folder.path()), before);
 }
 
 // The ideographic space before "File not found." is written as the
@@ -139,6 +141,53 @@ TEST_P(JoinerNotFound, SpellsTheSpaceAsTheLocaleDoes) {
   EXPECT_EQ(outcome.output,
             Console((GetParam().utf8 ? kNotFoundUtf8 : kNotFound) + expected::kAborted));
 }
+const std::string kHelp =
+    "Usage: Morvel FILE.1\n"
+    "       Morvel --help | -h | --version\n"
+    "Checks that the segment set of which FILE.1 is the first segment is\n"
+    "complete and binds it back into the file that Trenzik cut.\n"
+    "\n"
+    "  Every segment of the set must lie in the folder of FILE.1; the bound\n"
+    "  file is written into that folder, under the name the set stores.\n"
+    "  Morvel has no settings: Trenzik.ini and segment sizes are Trenzik's.\n"
+    "  The check sees missing segments and wrong sizes, not changed bytes:\n"
+    "  compare a checksum of the file and of the copy (sha256sum).\n"
+    "  Each run asks before it replaces a file and waits for a key at its end.\n"
+    "  In a script, run it without a terminal: the question then counts as\n"
+    "  refused and every wait ends at once, for example\n"
+    "    setsid -w Morvel abc.zip.1 </dev/null\n"
+    "  Exit status: 0 when the file is bound, 1 after a failure.\n"
+    "\n"
+    "The manual: man Morvel (on Windows, Morvel.txt beside the program).\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Joiner, JoinerStartTest,
+    ::testing::Values(
+        StartCase{"WithoutAnArgument", {},
+                  Console("  ERROR: You must specify filename. \n "
+                          "     \n"
+                          "   Before binding, you must put all segmented files in the same folder.\n"
+                          "     \n"
+                          "  To use from Windows: \n"
+                          "    Drag&drop the first segmented file ('*.1' file) to 'Morvel.exe'\n"
+                          "  \n"
+                          "  To use from DOS prompt: \n"
+                          "    Morvel [filename of the first segmented file]\n"
+                          "  Example: \n"
+                          "    Morvel abc.zip.1\n\n" +
+                          expected::kAborted),
+                  1},
+        StartCase{"FileNotThere", {"set/abc.zip.1"}, Console(kNotFound + expected::kAborted), 1},
+        StartCase{"Help", {"--help"}, kHelp, 0},
+        StartCase{"ShortHelp", {"-h"}, kHelp, 0},
+        StartCase{"Version", {"--version"},
+                  "Morvel 1.0\n"
+                  "Copyright (C) the Trenzik and Morvel authors. MIT licence: no warranty.\n",
+                  0},
+        // Only as the one word: otherwise it is a file name like any other.
+        StartCase{"HelpBeforeAnotherWord", {"--help", "x"}, Console(kNotFound + expected::kAborted),
+                  1}),
+    [](const ::testing::TestParamInfo<StartCase>& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
     Joiner, JoinerNotFound,
@@ -187,7 +236,9 @@ INSTANTIATE_TEST_SUITE_P(
         NotFirst{"EndsInsideTheName", "abc.zip.1", SegmentHeader(1, "abc.zip").substr(0, 13),
                  "set/abc.zip.1"},
         NotFirst{"SegmentOneAbsent", "abc.zip.2", SegmentHeader(2, "abc.zip") + "data",
-                 "set/abc.zip.2"}),
+                 "set/abc.zip.2"},
+        // A file named like the help word is looked at as a segment.
+        NotFirst{"FileNamedHelp", "../--help", "not a segment", "--help"}),
     [](const ::testing::TestParamInfo<NotFirst>& info) { return info.param.name; });
 
 // Every missing member is listed in order, up to 1000 of them; a count far

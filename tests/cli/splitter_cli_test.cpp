@@ -60,6 +60,32 @@ const std::string kRefused =
 
 const std::string kPathTooLong = "\nERROR:\n  The path is too long.\n";
 
+// --help and --version: standard output only, with no banner and no prompt.
+const std::string kHelp =
+    "Usage: Trenzik FILE [SEGMENT-SIZE]\n"
+    "       Trenzik --help | -h | --version\n"
+    "Cuts FILE into a segment set FILE.1, FILE.2, ... of at most SEGMENT-SIZE\n"
+    "bytes each, for removable media; Morvel checks a set and binds it back.\n"
+    "\n"
+    "  The set goes into the program's own folder, the folder part of its path\n"
+    "  as typed, not next to FILE. Started by its bare name (Trenzik abc.zip)\n"
+    "  it writes into the current folder.\n"
+    "  Without SEGMENT-SIZE the size comes from Trenzik.ini in that same folder\n"
+    "  (for a bare name: /Trenzik.ini, on Windows \\Trenzik.ini, in the root\n"
+    "  folder), else it is 1440000.\n"
+    "  Sizes are plain bytes from 512 to 2000000000; a suffix is not read, so\n"
+    "  700M is 700 bytes. 1440000 fits a 1.44M diskette, 720000 a 720K one.\n"
+    "  Each run asks before it replaces a set and waits for a key at its end.\n"
+    "  In a script, run it without a terminal: the question then counts as\n"
+    "  refused and every wait ends at once, for example\n"
+    "    setsid -w Trenzik abc.zip 720000 </dev/null\n"
+    "  Exit status: 0 when the whole set is written, 1 after a failure.\n"
+    "\n"
+    "The manual: man Trenzik (on Windows, Trenzik.txt beside the program).\n";
+const std::string kVersion =
+    "Trenzik 1.0\n"
+    "Copyright (C) the Trenzik and Morvel authors. MIT licence: no warranty.\n";
+
 std::string SizeSet(const std::string& number) {
   return " [segment size] is set to: " + number + "\n\n";
 }
@@ -168,11 +194,15 @@ TEST(SplitterStart, WithoutAFileNameShowsTheUsage) {
   EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
 }
 
-// The lookup of word 1, and the open of the input that follows it.
+// The lookup of word 1, and the open of the input that follows it; and the
+// words that ask for the usage or the version instead, when no file of
+// that name is there.
 struct LookupCase {
   const char* name;
   std::vector<std::string> words;
   std::string middle;
+  int exit_status = 1;
+  bool framed = true;  // between the banner and the closing prompt
 };
 
 void PrintTo(const LookupCase& c, std::ostream* out) { *out << c.name; }
@@ -185,8 +215,8 @@ TEST_P(SplitterLookupTest, EndsWithFileNotFound) {
   harness::MakeFolder(setup.data + "sub");
   setup.Words(GetParam().words);
   RunOutcome outcome = harness::Run(setup.run);
-  EXPECT_EQ(outcome.output, WholeRun(GetParam().middle));
-  EXPECT_EQ(outcome.exit_status, 1);
+  EXPECT_EQ(outcome.output, GetParam().framed ? WholeRun(GetParam().middle) : GetParam().middle);
+  EXPECT_EQ(outcome.exit_status, GetParam().exit_status);
   EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
   EXPECT_EQ(Entries(setup.data), (std::vector<std::string>{"abc.zip", "sub"}));
 }
@@ -199,7 +229,13 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"WildcardMatchingNothing", {"*.rar"}, kNotFound},
         // An entry is found, but it is no file that can be opened.
         LookupCase{"Folder", {"sub"}, kNoIniDefault + kNotFound},
-        LookupCase{"WildcardMatchingAFile", {"*.zip"}, kNoIniDefault + kNotFound}),
+        LookupCase{"WildcardMatchingAFile", {"*.zip"}, kNoIniDefault + kNotFound},
+        LookupCase{"Help", {"--help"}, kHelp, 0, false},
+        LookupCase{"ShortHelp", {"-h"}, kHelp, 0, false},
+        LookupCase{"Version", {"--version"}, kVersion, 0, false},
+        // Only as the one word: otherwise it is a file name like any other.
+        LookupCase{"HelpBeforeASize", {"--help", "720000"}, kNotFound},
+        LookupCase{"HelpInAnotherCase", {"--HELP"}, kNotFound}),
     [](const ::testing::TestParamInfo<LookupCase>& info) { return info.param.name; });
 
 // The start's lines for a given command line and configuration file, then
@@ -362,7 +398,7 @@ struct SetCase {
   const char* name;
   std::string file;
   std::size_t source_size;
-  std::string size_word;
+  std::string size_word;               // empty: none, the size is the default
   std::vector<std::size_t> segments;  // empty: the file is refused
 };
 
@@ -374,9 +410,14 @@ TEST_P(SplitterSetTest, WritesTheSetIntoTheProgramFolder) {
   const SetCase& c = GetParam();
   SplitterFolder setup;
   const std::string source = setup.Input(c.file, c.source_size);
-  setup.Words({c.file, c.size_word});
+  if (c.size_word.empty()) {
+    setup.Words({c.file});
+  } else {
+    setup.Words({c.file, c.size_word});
+  }
   RunOutcome outcome = harness::Run(setup.run);
-  const std::string start = SizeSet(c.size_word) + NoIniSizeKept(c.size_word);
+  const std::string start =
+      c.size_word.empty() ? kNoIniDefault : SizeSet(c.size_word) + NoIniSizeKept(c.size_word);
   std::vector<std::string> in_bin{"Trenzik"};
   if (c.segments.empty()) {
     EXPECT_EQ(outcome.output, WholeRun(start + kRefused));
@@ -410,7 +451,11 @@ INSTANTIATE_TEST_SUITE_P(
         SetCase{"OneByteMoreThanTheSize", "abc.zip", 513, "512", {512, 18}},
         // Double-byte names: the length counts bytes.
         SetCase{"ShiftJisName", "\x83\x65\x83\x58\x83\x67.dat", 600, "512", {512, 108}},
-        SetCase{"Utf8Name", "\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88.bin", 600, "512", {512, 111}}),
+        SetCase{"Utf8Name", "\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88.bin", 600, "512", {512, 111}},
+        // A file named like the words that ask for the usage or the version
+        // is still cut (or refused for its size) when it is the one word.
+        SetCase{"FileNamedHelp", "--help", 1440001, "", {1440000, 17}},
+        SetCase{"FileNamedVersion", "--version", 1000, "", {}}),
     [](const ::testing::TestParamInfo<SetCase>& info) { return info.param.name; });
 
 TEST(SplitterRun, TypicalRunPrintsItsReport) {
