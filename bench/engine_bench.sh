@@ -26,8 +26,9 @@ trap 'drop_fs; rm -rf "$work"' EXIT
 
 worker=$work/copy_engines
 g++ -std=c++17 -O2 -Wall -Wextra -I"$here/src" -o "$worker" "$here/bench/copy_engines.cpp" \
-  "$here/src/common/copy_buffer.cpp" "$here/src/platform/platform_posix.cpp" \
-  "$here/src/platform/key_decoding.cpp"
+  "$here/src/common/copy_buffer.cpp" "$here"/src/platform/posix/posix_*.cpp \
+  "$here/src/platform/key_decoding.cpp" \
+  -DTRENZIK_HAVE_CLOSE_RANGE=1 -DTRENZIK_HAVE_SYNCFS=1 -DTRENZIK_HAVE_RENAMEAT2=1
 head -c $((size_mib << 20)) /dev/urandom >"$work/master.bin"
 
 # stage MIB: a fresh file system holding the first MIB MiB of the master file.
