@@ -431,18 +431,6 @@ bool SameFile(const char* path_a, const char* path_b) {
   return same;
 }
 
-// Win32 has no way to move bytes between two open handles inside the
-// system; every copy goes through the caller's buffer (common/copy_buffer.h).
-CopyPipe OpenCopyPipe(std::size_t /*capacity*/) { return CopyPipe{}; }
-
-void CloseCopyPipe(CopyPipe /*pipe*/) {}
-
-KernelCopyResult KernelCopy(FileHandle /*from*/, std::uint64_t /*from_offset*/,
-                            FileHandle /*to*/, std::uint64_t /*to_offset*/, std::uint64_t count,
-                            const CopyBuffer& /*buffer*/, KernelRoute /*route*/) {
-  return {0, count == 0 ? KernelStop::kFinished : KernelStop::kRefused};
-}
-
 EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t capacity) {
   EntryLookup lookup{false, false};
   WIN32_FIND_DATAA data;
