@@ -145,6 +145,10 @@ extern const bool kFlushesWholeFileSystems;
 // Puts everything written to the file system `file_on_it` lies on, names
 // included, on the medium; false when it fails or cannot be done here.
 bool FlushFileSystem(FileHandle file_on_it);
+// Starts writing `length` bytes of `file` from `offset` to the medium and
+// returns without waiting (Linux: sync_file_range), so that the flush at the
+// end finds little left to do; elsewhere it does nothing. Not a flush.
+void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length);
 
 // A file's new contents, written under a temporary name in the target's
 // folder and put in the target's place in one step once whole, so that until

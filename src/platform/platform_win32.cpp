@@ -336,6 +336,9 @@ const bool kFlushesWholeFileSystems = false;
 // Flushing a volume needs rights a user lacks; every file is flushed alone.
 bool FlushFileSystem(FileHandle /*file_on_it*/) { return false; }
 
+// Windows writes back on its own schedule; FlushFileBuffers does the rest.
+void StartWriteBack(FileHandle /*file*/, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
+
 bool LastFailureWasNoRoom() {
   const DWORD error = GetLastError();
   return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
