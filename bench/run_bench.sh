@@ -182,7 +182,7 @@ drop_fs
 ratios=()
 for s in "${groups[@]}"; do
   case $s in
-    1440000 | 100000000) bound_cp=1.10 bound_split=0.80 bound_cat=1.10 bound_over= ;;
+    1440000) bound_cp=1.10 bound_split=0.80 bound_cat=1.10 bound_over=1.2 ;;
     4096) bound_cp= bound_split= bound_cat= bound_over=1.3 ;;
     512)
       ratios+=("Trenzik/split+sync at 512=Trenzik@512/split+sync@512<=1.0"
