@@ -7,6 +7,11 @@
 
 inline constexpr std::size_t kCopyBufferSize = std::size_t{1} << 20;
 
+// Below this many bytes a file's early write-back costs more than it saves:
+// the one flush at the end gathers small files into fewer writes (measured
+// with 512-byte segments: a third slower with a write-back call for each).
+inline constexpr std::uint64_t kEarlyWriteBackSize = std::uint64_t{1} << 20;
+
 // Which side of a copy failed, if one did.
 enum class CopyFailure { kNone, kRead, kWrite };
 struct CopyOutcome {

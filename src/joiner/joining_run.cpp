@@ -162,7 +162,7 @@ void RequireCopied(JoinRun& run, const CopyOutcome& outcome, std::uint64_t count
 void FinishSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t count) {
   // The medium starts taking what is bound while the next segment is copied,
   // so that the flush at the end finds little left to do.
-  platform::StartWriteBack(run.output.file, run.written, count);
+  if (count >= kEarlyWriteBackSize) platform::StartWriteBack(run.output.file, run.written, count);
   run.written += count;
   CloseSoon(run.copied, segment);
   Say(run.frame, kDoneFormat, kDone);

@@ -150,8 +150,11 @@ void CutToLength(SplitRun& run, const platform::OverwriteTarget& target, std::ui
 // whole set is flushed at the end in one call.
 void CloseSegment(SplitRun& run) {
   // Where the flush comes at the end, the medium starts taking each segment
-  // as soon as it is whole, while the next one is being written.
-  if (run.one_flush) platform::StartWriteBack(run.segment.file, 0, 0);
+  // of some size as soon as it is whole, while the next one is written.
+  if (run.one_flush &&
+      static_cast<std::uint64_t>(run.settings.segment_size) >= kEarlyWriteBackSize) {
+    platform::StartWriteBack(run.segment.file, 0, 0);
+  }
   const bool flushed = run.one_flush || platform::FlushFile(run.segment.file);
   if (!platform::CloseFile(run.segment.file) || !flushed) {
     FailCannotWriteSegment(run.frame, run.segment_path);
