@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "expected_text.h"
 #include "bench.h"
+#include "expected_text.h"
 
 namespace {
 
@@ -118,8 +118,7 @@ TEST_P(JoinerHostileFoundName, IsRefusedEscapedAndNothingIsCreated) {
   WriteSet(bench.folder / ("set/" + GetParam().name + "."), "abc.zip",
            {harness::RandomBytes(300, 3), harness::RandomBytes(300, 4)});
   const auto before = bench.Tree();
-  RunOutcome outcome =
-      harness::Run(Program(bench, "Morvel", {"set/" + GetParam().name + ".1"}));
+  RunOutcome outcome = harness::Run(Program(bench, "Morvel", {"set/" + GetParam().name + ".1"}));
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output, FoundNameRefused(GetParam().shown + ".1"));
   EXPECT_EQ(bench.Tree(), before);

@@ -15,16 +15,16 @@
 #include <utility>
 #include <vector>
 
-#include "expected_text.h"
 #include "bench.h"
+#include "expected_text.h"
 
 namespace {
 
+using expected::SegmentHeader;
 using harness::Bench;
 using harness::ProgramRun;
 using harness::RunOutcome;
 using harness::Step;
-using expected::SegmentHeader;
 using testkit::Pieces;
 using testkit::PiecesForSizes;
 using testkit::SetSizes;
@@ -269,7 +269,7 @@ struct BindCase {
   std::string stored;
   std::vector<std::string> pieces;  // one a segment file
   std::string argument;
-  int bound;  // the segments bound
+  int bound;                         // the segments bound
   bool from_the_set_folder = false;  // started in set/ instead of the top folder
 };
 
@@ -286,8 +286,9 @@ TEST_P(JoinerBindTest, BindsTheSegmentsTheHeaderCounts) {
   if (c.from_the_set_folder) run.working_directory = bench.set;
   RunOutcome outcome = harness::Run(run);
   EXPECT_EQ(outcome.exit_status, 0);
-  EXPECT_EQ(outcome.output, Console(BoundAll(c.base + ".", c.bound) +
-                                    Summary(c.stored, c.from_the_set_folder ? "" : "set/", c.bound)));
+  EXPECT_EQ(outcome.output,
+            Console(BoundAll(c.base + ".", c.bound) +
+                    Summary(c.stored, c.from_the_set_folder ? "" : "set/", c.bound)));
   EXPECT_EQ(harness::ReadFile(bench.set + c.stored),
             Joined(c.pieces, static_cast<std::size_t>(c.bound)));
 }
@@ -312,8 +313,8 @@ INSTANTIATE_TEST_SUITE_P(
         // named from the header, up to the full 255 bytes, whose data starts
         // at 10 + L.
         BindCase{"RenamedSetShortName", "x", 2, "abc.zip", Pieces(2, 500, 19), "set/x.1", 2},
-        BindCase{"RenamedSetHighBytes", "x", 2, "\x83\x5c\x83\x74\x83\x67.txt",
-                 Pieces(2, 500, 19), "set/x.1", 2},
+        BindCase{"RenamedSetHighBytes", "x", 2, "\x83\x5c\x83\x74\x83\x67.txt", Pieces(2, 500, 19),
+                 "set/x.1", 2},
         BindCase{"RenamedSetLongestName", "x", 2, std::string(251, 'n') + ".bin",
                  Pieces(2, 500, 19), "set/x.1", 2}),
     [](const ::testing::TestParamInfo<BindCase>& info) { return info.param.name; });
@@ -492,8 +493,8 @@ TEST(JoinerCopyFailure, AMemberGoneSinceTheCheckEndsTheRun) {
   RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, Console(setup.Asked("y") + kOverwriting +
-                                    Bound("abc.zip.1") + Failure("cannot open file 'abc.zip.2'")));
+  EXPECT_EQ(outcome.output, Console(setup.Asked("y") + kOverwriting + Bound("abc.zip.1") +
+                                    Failure("cannot open file 'abc.zip.2'")));
   EXPECT_EQ(harness::ReadFile(setup.bench.set + "abc.zip"), "old contents");
   EXPECT_EQ(setup.bench.Tree(), before);
 }

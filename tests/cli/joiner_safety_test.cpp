@@ -54,9 +54,9 @@ const std::string kAccepted = Asked("set/abc.zip", "y") + kOverwriting;
 
 struct ChangeCase {
   const char* name;
-  int member;                                        // 2 or 3 of {700, 700, 300}
-  std::function<bool(const std::string&)> change;    // given the member's path; false: not done
-  const char* detail;                                // the failure, before the name
+  int member;                                      // 2 or 3 of {700, 700, 300}
+  std::function<bool(const std::string&)> change;  // given the member's path; false: not done
+  const char* detail;                              // the failure, before the name
   bool opened = true;  // the member could still be opened: its line was shown
 };
 
@@ -91,10 +91,10 @@ TEST_P(JoinerChangedMemberTest, EndsTheRunAndKeepsTheOldOutput) {
   EXPECT_TRUE(changed);
   EXPECT_FALSE(outcome.timed_out);
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output,
-            Console(kAccepted + (c.opened ? BindingUpTo(c.member) : Bound(c.member - 1)) +
-                    Failure(std::string(c.detail) + " 'abc.zip." + std::to_string(c.member) +
-                            "'")));
+  EXPECT_EQ(
+      outcome.output,
+      Console(kAccepted + (c.opened ? BindingUpTo(c.member) : Bound(c.member - 1)) +
+              Failure(std::string(c.detail) + " 'abc.zip." + std::to_string(c.member) + "'")));
   EXPECT_EQ(harness::ReadFile(bench.set + "abc.zip"), "old contents");
   EXPECT_EQ(bench.Tree(), after_change) << "a temporary file was left";
 }
@@ -297,9 +297,8 @@ TEST_P(JoinerFullDiskTest, KeepsTheOldOutput) {
       harness::Run(old_output ? harness::Answering(bench.Joiner()) : bench.Joiner());
   if (old_output) {
     EXPECT_EQ(outcome.exit_status, 1);
-    EXPECT_EQ(outcome.output,
-              Console(kAccepted + BindingUpTo(2) +
-                      Failure(expected::ThenPath(kNoRoomForBoth, "set/abc.zip"))));
+    EXPECT_EQ(outcome.output, Console(kAccepted + BindingUpTo(2) +
+                                      Failure(expected::ThenPath(kNoRoomForBoth, "set/abc.zip"))));
     EXPECT_TRUE(harness::ReadFile(bench.set + "abc.zip") == old_bytes);
     EXPECT_EQ(bench.Tree(), before);
   } else {
@@ -439,8 +438,9 @@ TEST_P(JoinerOutputLinkedToMemberTest, IsRefusedAndTheSetKept) {
       harness::Run(member > 0 ? bench.Joiner() : harness::Answering(bench.Joiner()));
   if (member > 0) {
     EXPECT_EQ(outcome.exit_status, 1);
-    EXPECT_EQ(outcome.output,
-              Console(Failure("The output file would replace a segment of the set: 'set/abc.zip'")));
+    EXPECT_EQ(
+        outcome.output,
+        Console(Failure("The output file would replace a segment of the set: 'set/abc.zip'")));
   } else {
     EXPECT_EQ(outcome.exit_status, 0);
     EXPECT_EQ(outcome.output, Console(kAccepted + Bound(3) + Done(3)));
@@ -471,7 +471,9 @@ const harness::SpecialRole kJoinerRoles[] = {
      },
      [](const Bench&, Special) { return Refused(MissingListed(MissingLine("abc.zip.2"))); }},
     {"JoinerOutput", "set/abc.zip",
-     [](const Bench& bench) { WriteSet(bench.set + "abc.zip.", 2, {700, 300}); },
+     [](const Bench& bench) {
+       WriteSet(bench.set + "abc.zip.", 2, {700, 300});
+     },
      [](const Bench&, Special kind) {
        // A link is replaced, after the question; a folder cannot be.
        if (harness::IsLink(kind)) return Refused(Asked("set/abc.zip", "\xff") + expected::kAborted);
@@ -483,12 +485,10 @@ const harness::SpecialRole kJoinerRoles[] = {
 class JoinerSpecialFileTest : public ::testing::TestWithParam<harness::SpecialCase> {};
 
 TEST_P(JoinerSpecialFileTest, EndsAtOnceAndLeavesItAlone) {
-  harness::CheckSpecialCase(GetParam(), [](const Bench& bench) { return bench.Joiner(); });
+  harness::CheckSpecialCase(GetParam(), /*joiner=*/true);
 }
 
-INSTANTIATE_TEST_SUITE_P(JoinerSafety, JoinerSpecialFileTest,
-                         ::testing::Combine(::testing::ValuesIn(kJoinerRoles),
-                                            ::testing::ValuesIn(harness::kEverySpecial)),
+INSTANTIATE_TEST_SUITE_P(JoinerSafety, JoinerSpecialFileTest, harness::EverySpecialIn(kJoinerRoles),
                          harness::SpecialCaseName);
 
 }  // namespace

@@ -8,8 +8,8 @@
 
 #include <thread>
 
-#include "expected_text.h"
 #include "bench.h"
+#include "expected_text.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ TEST_P(RefusingKeyTest, RefusesAndTheClosingWaitWaitsForANewKey) {
   ProgramRun run = bench.SplitterAsking();
   bool still_waiting = false;
   run.steps = {Step{kQuestion, GetParam().keys, nullptr},
-                     Step{expected::kClosingPrompt, "x", ExpectStillWaiting(&still_waiting)}};
+               Step{expected::kClosingPrompt, "x", ExpectStillWaiting(&still_waiting)}};
   RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_FALSE(outcome.timed_out);
@@ -86,8 +86,7 @@ class AcceptingKeyTest : public ::testing::TestWithParam<std::string> {};
 TEST_P(AcceptingKeyTest, AcceptsAndOverwritesTheSet) {
   harness::Bench bench;
   ProgramRun run = bench.SplitterAsking();
-  run.steps = {Step{kQuestion, GetParam(), nullptr},
-                     Step{expected::kClosingPrompt, "x", nullptr}};
+  run.steps = {Step{kQuestion, GetParam(), nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
   RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_EQ(outcome.exit_status, 0);
@@ -117,8 +116,7 @@ TEST(KeyWait, AKeyTypedBeforeTheWaitAnswersIt) {
 TEST(KeyWait, CtrlCAtTheClosingWaitIsTheAwaitedKey) {
   harness::Bench bench;
   ProgramRun run = bench.SplitterAsking();
-  run.steps = {Step{kQuestion, "y", nullptr},
-                     Step{expected::kClosingPrompt, "\x03", nullptr}};
+  run.steps = {Step{kQuestion, "y", nullptr}, Step{expected::kClosingPrompt, "\x03", nullptr}};
   RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_EQ(outcome.signal, 0);
@@ -130,8 +128,7 @@ TEST(KeyWait, CtrlCAtTheClosingWaitIsTheAwaitedKey) {
 TEST(KeyWait, TerminalModeIsTheSameAfterEveryWait) {
   harness::Bench bench;
   ProgramRun run = bench.SplitterAsking();
-  run.steps = {Step{kQuestion, "\x1b[B", nullptr},
-                     Step{expected::kClosingPrompt, "q", nullptr}};
+  run.steps = {Step{kQuestion, "\x1b[B", nullptr}, Step{expected::kClosingPrompt, "q", nullptr}};
   RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_TRUE(harness::SameTerminalMode(outcome.mode_before, outcome.mode_after));

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "expected_text.h"
 #include "bench.h"
+#include "expected_text.h"
 
 namespace {
 
@@ -558,9 +558,11 @@ TEST_P(SplitterOutputFailureTest, StopsAndKeepsEarlierSegments) {
 INSTANTIATE_TEST_SUITE_P(
     SplitterFailures, SplitterOutputFailureTest,
     ::testing::Values(
-        OutputFailure{"LimitHitInTheHeader", [](const Bench&, ProgramRun& run) { run.file_size_limit = 5; },
+        OutputFailure{"LimitHitInTheHeader",
+                      [](const Bench&, ProgramRun& run) { run.file_size_limit = 5; },
                       " writing header....\nERROR:\n  cannot write file '{bin}abc.zip.1'\n", 0},
-        OutputFailure{"LimitHitInTheFirstSegment", [](const Bench&, ProgramRun& run) { run.file_size_limit = 300; },
+        OutputFailure{"LimitHitInTheFirstSegment",
+                      [](const Bench&, ProgramRun& run) { run.file_size_limit = 300; },
                       " writing header.... Done!\n writing to abc.zip.1....\n"
                       "ERROR:\n  cannot write file '{bin}abc.zip.1'\n",
                       0},
@@ -569,7 +571,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "\nERROR:\n  cannot create file\n", 0},
         // Started by a path whose folder has gone: nowhere to write the set.
         OutputFailure{"ProgramFolderMissing",
-                      [](const Bench& b, ProgramRun& run) { run.words[0] = b.folder / "gone/Trenzik"; },
+                      [](const Bench& b, ProgramRun& run) {
+                        run.words[0] = b.folder / "gone/Trenzik";
+                      },
                       "\nERROR:\n  cannot create file\n", 0},
         OutputFailure{"LaterSegmentCannotBeCreated",
                       [](const Bench& b, ProgramRun&) { harness::MakeFolder(b.bin + "abc.zip.3"); },

@@ -87,7 +87,7 @@ struct SpecialEnding {
 };
 struct SpecialRole {
   const char* name;
-  std::string where;  // the special file, below the bench's folder
+  std::string where;                          // the special file, below the bench's folder
   std::function<void(const Bench&)> arrange;  // everything else the run needs
   std::function<SpecialEnding(const Bench&, Special)> ending;
 };
@@ -97,11 +97,16 @@ inline void PrintTo(const SpecialRole& role, std::ostream* out) { *out << role.n
 inline std::string SpecialCaseName(const ::testing::TestParamInfo<SpecialCase>& info) {
   return std::string(std::get<0>(info.param).name) + SpecialName(std::get<1>(info.param));
 }
+// Every kind of special file in each of the roles.
+template <std::size_t N>
+auto EverySpecialIn(const SpecialRole (&roles)[N]) {
+  return ::testing::Combine(::testing::ValuesIn(roles), ::testing::ValuesIn(kEverySpecial));
+}
 
 // The whole case: the bench arranged, the special file made, the program
-// run and what it left.
-inline void CheckSpecialCase(const SpecialCase& c,
-                             const std::function<ProgramRun(const Bench&)>& program) {
+// (the joiner on set/abc.zip.1, or the splitter on abc.zip) run and what
+// it left.
+inline void CheckSpecialCase(const SpecialCase& c, bool joiner) {
   namespace fs = std::filesystem;
   const auto& [role, kind] = c;
   Bench bench;
@@ -114,7 +119,7 @@ inline void CheckSpecialCase(const SpecialCase& c,
   };
   const auto made = kind_of();
   const auto before = bench.Tree();
-  RunOutcome outcome = Run(program(bench));
+  RunOutcome outcome = Run(joiner ? bench.Joiner() : bench.Splitter());
   const SpecialEnding ending = role.ending(bench, kind);
   EXPECT_FALSE(outcome.timed_out);
   EXPECT_EQ(outcome.exit_status, ending.exit_status);

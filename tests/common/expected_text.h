@@ -120,9 +120,7 @@ inline const std::string kAccepted = "y\n\n Overwriting all existing files.\n\n"
 inline std::string Error(const std::string& detail) { return "\nERROR:\n  " + detail + "\n"; }
 
 // A whole run's output around what lies between the banner and the closing prompt.
-inline std::string Console(const std::string& body) {
-  return kSplitterBanner + body + kClosing;
-}
+inline std::string Console(const std::string& body) { return kSplitterBanner + body + kClosing; }
 
 }  // namespace splitter
 

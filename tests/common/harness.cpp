@@ -6,16 +6,16 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utmp.h>
-#include <sys/ioctl.h>
-#include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 
 #include <chrono>
 #include <cstdio>
@@ -51,8 +51,8 @@ constexpr int kModePollMilliseconds = 1;
   // The signals a program may meet at their defaults, whatever the test
   // runner inherited: the programs must turn a file-size limit into EFBIG
   // themselves, and die of an interrupt. A SIGQUIT leaves no core file.
-  for (int signal_number : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM,
-                            SIGXCPU}) {
+  for (int signal_number :
+       {SIGXFSZ, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM, SIGXCPU}) {
     signal(signal_number, SIG_DFL);
   }
   const struct rlimit no_core {0, 0};
@@ -369,8 +369,7 @@ const char* SpecialName(Special kind) {
 bool MakeSpecial(Special kind, const std::string& path) {
   std::error_code failed;
   switch (kind) {
-    case Special::kFifo:
-      return mkfifo(path.c_str(), 0600) == 0;
+    case Special::kFifo: return mkfifo(path.c_str(), 0600) == 0;
     case Special::kSocket: {
       // The name stays when the socket is closed: nobody listens behind it.
       struct sockaddr_un address {};
@@ -385,15 +384,9 @@ bool MakeSpecial(Special kind, const std::string& path) {
     }
     case Special::kDevice:
       return mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;  // /dev/zero
-    case Special::kDeviceLink:
-      std::filesystem::create_symlink("/dev/zero", path, failed);
-      break;
-    case Special::kFolder:
-      std::filesystem::create_directory(path, failed);
-      break;
-    case Special::kDanglingLink:
-      std::filesystem::create_symlink("nowhere", path, failed);
-      break;
+    case Special::kDeviceLink: std::filesystem::create_symlink("/dev/zero", path, failed); break;
+    case Special::kFolder: std::filesystem::create_directory(path, failed); break;
+    case Special::kDanglingLink: std::filesystem::create_symlink("nowhere", path, failed); break;
   }
   return !failed;
 }

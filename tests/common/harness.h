@@ -45,7 +45,7 @@ struct ProgramRun {
   std::string working_directory;
   bool terminal = false;
   std::vector<Step> steps;
-  long long file_size_limit = -1;  // bytes; the program gets EFBIG beyond it
+  long long file_size_limit = -1;   // bytes; the program gets EFBIG beyond it
   long long open_files_limit = -1;  // descriptors the program may hold open
   int timeout_seconds = 30;
   KeyWaitMode key_wait_mode = kProgramKeyWait;
@@ -135,9 +135,9 @@ class SmallDisk {
 
 // Files that are no regular file, for every role a name can play.
 enum class Special { kFifo, kSocket, kDevice, kDeviceLink, kFolder, kDanglingLink };
-inline constexpr Special kEverySpecial[] = {Special::kFifo,       Special::kSocket,
-                                            Special::kDevice,     Special::kDeviceLink,
-                                            Special::kFolder,     Special::kDanglingLink};
+inline constexpr Special kEverySpecial[] = {Special::kFifo,   Special::kSocket,
+                                            Special::kDevice, Special::kDeviceLink,
+                                            Special::kFolder, Special::kDanglingLink};
 const char* SpecialName(Special kind);
 inline bool IsLink(Special kind) {
   return kind == Special::kDeviceLink || kind == Special::kDanglingLink;
@@ -149,11 +149,11 @@ inline bool IsAFile(Special kind) {
 // False when the file system refuses to make it.
 bool MakeSpecial(Special kind, const std::string& path);
 
-using testkit::TempFolder;
 using testkit::Exists;
 using testkit::MakeFolder;
 using testkit::RandomBytes;
 using testkit::ReadFile;
+using testkit::TempFolder;
 using testkit::WriteFile;
 
 // A link at `link` to the executable `target`, so that a run's word 0 can

@@ -29,8 +29,7 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) {
   std::error_code ignored;
-  return fs::symlink_status(path, ignored).type() != fs::file_type::not_found &&
-         !ignored;
+  return fs::symlink_status(path, ignored).type() != fs::file_type::not_found && !ignored;
 }
 
 bool IsRegular(const std::string& path) {

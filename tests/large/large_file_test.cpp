@@ -63,7 +63,8 @@ TEST(LargeFile, SplitsAndJoinsAFileOfOverFourGiB) {
     int fd = open(input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     bool written = ftruncate(fd, static_cast<off_t>(kInputSize)) == 0;  // sparse
-    for (const Marker& marker : kMarkers) written = written && WriteAt(fd, marker.offset, marker.bytes);
+    for (const Marker& marker : kMarkers)
+      written = written && WriteAt(fd, marker.offset, marker.bytes);
     close(fd);
     ASSERT_TRUE(written);
   }
@@ -88,8 +89,8 @@ TEST(LargeFile, SplitsAndJoinsAFileOfOverFourGiB) {
     const std::uint64_t at = header + marker.offset;
     const std::uint64_t k = at / kSegmentSize + 1;
     const std::uint64_t within = at % kSegmentSize;
-    std::string found = ReadAt(bench.bin + "big.bin." + std::to_string(k), within,
-                               marker.bytes.size());
+    std::string found =
+        ReadAt(bench.bin + "big.bin." + std::to_string(k), within, marker.bytes.size());
     if (found.size() < marker.bytes.size()) {  // runs on into the next segment
       found += ReadAt(bench.bin + "big.bin." + std::to_string(k + 1), 0,
                       marker.bytes.size() - found.size());

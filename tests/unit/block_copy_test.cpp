@@ -55,15 +55,13 @@ TEST_P(CopyRangeTest, CopiesTheRangeOrWhatTheInputHolds) {
   platform::FileHandle out = OpenToWrite(Path("out"));
   ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
   ASSERT_TRUE(platform::WriteAt(out, 0, before.data(), before.size()));
-  const platform::KernelRoute routes[] = {platform::KernelRoute::kChosen,
-                                          platform::KernelRoute::kChosen,
-                                          platform::KernelRoute::kPipe,
-                                          platform::KernelRoute::kFileToFile};
+  const platform::KernelRoute routes[] = {
+      platform::KernelRoute::kChosen, platform::KernelRoute::kChosen, platform::KernelRoute::kPipe,
+      platform::KernelRoute::kFileToFile};
   const CopyOutcome outcome =
-      way == Way::kBlocks
-          ? CopyBlocks(in, c.from_offset, out, c.to_offset, c.count, buffer_)
-          : CopyRange(in, c.from_offset, out, c.to_offset, c.count, buffer_,
-                      routes[static_cast<int>(way)]);
+      way == Way::kBlocks ? CopyBlocks(in, c.from_offset, out, c.to_offset, c.count, buffer_)
+                          : CopyRange(in, c.from_offset, out, c.to_offset, c.count, buffer_,
+                                      routes[static_cast<int>(way)]);
   platform::CloseFile(in);
   EXPECT_TRUE(platform::CloseFile(out));
   EXPECT_EQ(outcome.failure, CopyFailure::kNone);
@@ -71,12 +69,13 @@ TEST_P(CopyRangeTest, CopiesTheRangeOrWhatTheInputHolds) {
   EXPECT_EQ(Read("out"), before + source.substr(c.from_offset, CopiedBy(c)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, CopyRangeTest,
-    ::testing::Combine(::testing::ValuesIn(kWays), ::testing::ValuesIn(kCopyCases)),
-    [](const ::testing::TestParamInfo<RangeCase>& info) {
-      return std::string(WayName(std::get<0>(info.param))) + std::get<1>(info.param).name;
-    });
+INSTANTIATE_TEST_SUITE_P(Ranges, CopyRangeTest,
+                         ::testing::Combine(::testing::ValuesIn(kWays),
+                                            ::testing::ValuesIn(kCopyCases)),
+                         [](const ::testing::TestParamInfo<RangeCase>& info) {
+                           return std::string(WayName(std::get<0>(info.param))) +
+                                  std::get<1>(info.param).name;
+                         });
 
 // A whole file held to the size a check measured: the same size binds,
 // a byte more or less shows, at sizes that take each of the kernel's ways

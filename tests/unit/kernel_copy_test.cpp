@@ -3,11 +3,10 @@
 // bytes, the same failure reports, nothing left behind in the pipe, no
 // wait on a special file.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <ostream>
@@ -93,12 +92,13 @@ TEST_P(KernelRangeTest, CopiesExactlyAndReportsTheEnd) {
                              source.substr(c.from_offset, CopiedBy(c)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Routes, KernelRangeTest,
-    ::testing::Combine(::testing::ValuesIn(kRoutes), ::testing::ValuesIn(kCopyCases)),
-    [](const ::testing::TestParamInfo<KernelRangeCase>& info) {
-      return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).name;
-    });
+INSTANTIATE_TEST_SUITE_P(Routes, KernelRangeTest,
+                         ::testing::Combine(::testing::ValuesIn(kRoutes),
+                                            ::testing::ValuesIn(kCopyCases)),
+                         [](const ::testing::TestParamInfo<KernelRangeCase>& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  std::get<1>(info.param).name;
+                         });
 
 TEST_P(KernelCopyTest, AFailedWriteIsAWriteFailure) {
   Write("in", Random(3 * kCopyBufferSize));
