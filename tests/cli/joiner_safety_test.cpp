@@ -30,7 +30,6 @@ using harness::ProgramRun;
 using harness::RunOutcome;
 using harness::Special;
 using harness::SpecialEnding;
-using harness::Step;
 using namespace expected::joiner;
 
 // The set `base`1 .. for abc.zip with these segment sizes (segment 1's

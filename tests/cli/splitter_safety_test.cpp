@@ -18,13 +18,12 @@
 
 namespace {
 
+using namespace expected::splitter;
 namespace fs = std::filesystem;
 using harness::Bench;
 using harness::ProgramRun;
 using harness::RunOutcome;
 using harness::Special;
-using harness::SpecialEnding;
-using namespace expected::splitter;
 
 // The start of a run at size 512 from the command line, up to the measuring.
 const std::string kStart = SizeFromCommandLine("512") + kMeasured;
@@ -214,7 +213,9 @@ TEST(SplitterHeld, AnInterruptedReplacementDoesNotBind) {
 // ===========================================================================
 // Special files at the input, segment 1, segment 2 and Trenzik.ini.
 
-SpecialEnding Refused(const std::string& body) { return {Console(body), 1, true, true}; }
+harness::SpecialEnding Refused(const std::string& body) {
+  return {Console(body), 1, true, true};
+}
 
 const harness::SpecialRole kSplitterRoles[] = {
     {"SplitterInput", "data/abc.zip", [](const Bench&) {},
@@ -234,7 +235,7 @@ const harness::SpecialRole kSplitterRoles[] = {
                       Error(expected::ThenPath(kSegmentNotRegular, bench.bin + "abc.zip.1")));
      }},
     {"SplitterLaterSegment", "bin/abc.zip.2", [](const Bench& bench) { bench.Input(1100); },
-     [](const Bench& bench, Special kind) -> SpecialEnding {
+     [](const Bench& bench, Special kind) -> harness::SpecialEnding {
        if (harness::IsLink(kind)) {
          return {Console(kStart + SplitWritten("abc.zip", bench.bin, 3)), 0, false, false};
        }
@@ -248,7 +249,7 @@ const harness::SpecialRole kSplitterRoles[] = {
      }},
     // No such file is read: it counts as absent and the run goes on.
     {"SplitterIni", "bin/Trenzik.ini", [](const Bench& bench) { bench.Input(1100); },
-     [](const Bench& bench, Special) -> SpecialEnding {
+     [](const Bench& bench, Special) -> harness::SpecialEnding {
        return {Console(kStart + SplitWritten("abc.zip", bench.bin, 3)), 0, false, true};
      }},
 };
