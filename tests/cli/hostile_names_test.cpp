@@ -5,8 +5,6 @@
 // it also is.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -14,30 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "bench.h"
 #include "expected_text.h"
-#include "harness.h"
 
 namespace {
 
 using harness::ProgramRun;
 using harness::RunOutcome;
 
-// base + "1" (header and the first piece), base + "2", ...
+using harness::Bench;
+using testkit::Tree;
+
+// A set whose count is its number of pieces.
 void WriteSet(const std::string& base, const std::string& name,
               const std::vector<std::string>& pieces) {
-  for (std::size_t k = 0; k < pieces.size(); ++k) {
-    harness::WriteFile(base + std::to_string(k + 1),
-                       (k == 0 ? expected::SegmentHeader(static_cast<std::int32_t>(pieces.size()), name) : "") +
-                           pieces[k]);
-  }
-}
-
-std::set<std::string> Tree(const std::string& root) {
-  std::set<std::string> paths;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    paths.insert(entry.path().string());
-  }
-  return paths;
+  testkit::WriteSet(base, static_cast<std::int32_t>(pieces.size()), name, pieces);
 }
 
 // Every byte 0x00 .. 0x1F but the line end, and 0x7F.
@@ -49,25 +38,14 @@ bool HoldsForeignControlByte(const std::string& text) {
   return false;
 }
 
-// bin/ holds both programs, data/ and set/ are empty; runs start in the
-// folder itself.
-struct Bench {
-  harness::TempFolder folder;
-  Bench() {
-    harness::LinkProgram(TRENZIK_PROGRAM, folder / "bin/Trenzik");
-    harness::LinkProgram(MORVEL_PROGRAM, folder / "bin/Morvel");
-    harness::MakeFolder(folder / "data");
-    harness::MakeFolder(folder / "set");
-  }
-  ProgramRun Program(const std::string& name, const std::vector<std::string>& arguments) const {
-    ProgramRun run;
-    run.executable = folder / ("bin/" + name);
-    run.words = {run.executable};
-    run.words.insert(run.words.end(), arguments.begin(), arguments.end());
-    run.working_directory = folder.path();
-    return run;
-  }
-};
+// Both programs run in the top folder here, so that every path they print
+// has the folder part the test typed.
+ProgramRun Program(const Bench& bench, const std::string& name,
+                   const std::vector<std::string>& arguments) {
+  ProgramRun run = name == "Morvel" ? bench.Joiner(arguments) : bench.Splitter(arguments);
+  run.working_directory = bench.folder.path();
+  return run;
+}
 
 struct HostileName {
   const char* label;
@@ -96,15 +74,15 @@ TEST_P(JoinerHostileName, IsRefusedEscapedAndNothingIsCreated) {
   Bench bench;
   WriteSet(bench.folder / "set/abc.zip.", GetParam().name,
            {harness::RandomBytes(300, 3), harness::RandomBytes(300, 4)});
-  const auto before = Tree(bench.folder.path());
-  RunOutcome outcome = harness::Run(bench.Program("Morvel", {"set/abc.zip.1"}));
+  const auto before = bench.Tree();
+  RunOutcome outcome = harness::Run(Program(bench, "Morvel", {"set/abc.zip.1"}));
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output, expected::kJoinerBanner +
                                 "\n ERROR : \n\n  The stored file name is not a plain file name: '" +
                                 GetParam().shown + "'\n\n" + expected::kAborted +
                                 expected::kClosing);
   EXPECT_FALSE(HoldsForeignControlByte(outcome.output));
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, JoinerHostileName, ::testing::ValuesIn(kHostileNames), Label);
@@ -114,14 +92,14 @@ class SplitterHostileName : public ::testing::TestWithParam<HostileName> {};
 TEST_P(SplitterHostileName, IsRefusedEscapedBeforeAnySegment) {
   Bench bench;
   harness::WriteFile(bench.folder / ("data/" + GetParam().name), harness::RandomBytes(2000, 5));
-  const auto before = Tree(bench.folder.path());
-  RunOutcome outcome = harness::Run(bench.Program("Trenzik", {"data/" + GetParam().name, "512"}));
+  const auto before = bench.Tree();
+  RunOutcome outcome = harness::Run(Program(bench, "Trenzik", {"data/" + GetParam().name, "512"}));
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output, expected::kSplitterBanner +
                                 "\nERROR:\n  The file name holds a control character: '" +
                                 GetParam().shown + "'\n" + expected::kClosing);
   EXPECT_FALSE(HoldsForeignControlByte(outcome.output));
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, SplitterHostileName, ::testing::ValuesIn(kHostileNames), Label);
@@ -139,12 +117,11 @@ TEST_P(JoinerHostileFoundName, IsRefusedEscapedAndNothingIsCreated) {
   Bench bench;
   WriteSet(bench.folder / ("set/" + GetParam().name + "."), "abc.zip",
            {harness::RandomBytes(300, 3), harness::RandomBytes(300, 4)});
-  const auto before = Tree(bench.folder.path());
-  RunOutcome outcome =
-      harness::Run(bench.Program("Morvel", {"set/" + GetParam().name + ".1"}));
+  const auto before = bench.Tree();
+  RunOutcome outcome = harness::Run(Program(bench, "Morvel", {"set/" + GetParam().name + ".1"}));
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output, FoundNameRefused(GetParam().shown + ".1"));
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, JoinerHostileFoundName, ::testing::ValuesIn(kHostileNames),
@@ -154,7 +131,7 @@ TEST(JoinerHostileFoundName, IsRefusedAlsoWhenAPatternFoundIt) {
   Bench bench;
   WriteSet(bench.folder / "set/\x1b]2;PWNED\x07\x1b[2J.", "abc.zip",
            {harness::RandomBytes(300, 3), harness::RandomBytes(300, 4)});
-  RunOutcome outcome = harness::Run(bench.Program("Morvel", {"set/*.1"}));
+  RunOutcome outcome = harness::Run(Program(bench, "Morvel", {"set/*.1"}));
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output, FoundNameRefused("\\x1b]2;PWNED\\x07\\x1b[2J.1"));
 }
@@ -164,14 +141,14 @@ TEST(JoinerHostileFoundName, IsRefusedAlsoWhenAPatternFoundIt) {
 TEST(SplitterHostileName, IsRefusedAlsoWhenAPatternFoundIt) {
   Bench bench;
   harness::WriteFile(bench.folder / "data/title\x1b]0;x\x07.zip", harness::RandomBytes(2000, 6));
-  const auto before = Tree(bench.folder.path());
-  RunOutcome outcome = harness::Run(bench.Program("Trenzik", {"data/title*", "512"}));
+  const auto before = bench.Tree();
+  RunOutcome outcome = harness::Run(Program(bench, "Trenzik", {"data/title*", "512"}));
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output,
             expected::kSplitterBanner +
                 "\nERROR:\n  The file name holds a control character: 'title\\x1b]0;x\\x07.zip'\n" +
                 expected::kClosing);
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 // ---------------------------------------------------------------------------
@@ -204,30 +181,32 @@ ProgramRun JoinIn(const Bench& bench, const std::string& folder) {
   harness::MakeFolder(bench.folder / folder);
   WriteSet(bench.folder / (folder + "/abc.zip."), "abc.zip",
            {harness::RandomBytes(300, 3), harness::RandomBytes(100, 4)});
-  return bench.Program("Morvel", {folder + "/abc.zip.1"});
+  return Program(bench, "Morvel", {folder + "/abc.zip.1"});
+}
+void MakeFifo(const std::string& path) {
+  EXPECT_TRUE(harness::MakeSpecial(harness::Special::kFifo, path)) << path;
 }
 // A splitter started from program folder `folder`, on data/abc.zip.
 ProgramRun SplitFrom(const Bench& bench, const std::string& folder) {
   harness::LinkProgram(TRENZIK_PROGRAM, bench.folder / (folder + "/Trenzik"));
   harness::WriteFile(bench.folder / "data/abc.zip", harness::RandomBytes(700, 5));
-  ProgramRun run = bench.Program("Trenzik", {"data/abc.zip", "512"});
+  ProgramRun run = Program(bench, "Trenzik", {"data/abc.zip", "512"});
   run.executable = bench.folder / (folder + "/Trenzik");
   run.words[0] = run.executable;
   return run;
 }
-void MakeFifo(const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }
 
 const PrintedPlace kPrintedPlaces[] = {
     {"FoundName", "ab",
      [](const Bench& bench, const std::string& part) {
        WriteSet(bench.folder / ("set/a" + part + "b.zip."), "abc.zip", {"x", "y"});
-       return bench.Program("Morvel", {"set/a" + part + "b.zip.1"});
+       return Program(bench, "Morvel", {"set/a" + part + "b.zip.1"});
      },
      [](const Bench&, const std::string& part) { return "character: 'a" + part + "b.zip.1'\n"; }},
     {"FoundNameByPattern", "ab",
      [](const Bench& bench, const std::string& part) {
        WriteSet(bench.folder / ("set/a" + part + "b.zip."), "abc.zip", {"x", "y"});
-       return bench.Program("Morvel", {"set/a*.1"});
+       return Program(bench, "Morvel", {"set/a*.1"});
      },
      [](const Bench&, const std::string& part) { return "character: 'a" + part + "b.zip.1'\n"; }},
     {"JoinerFolderInSummary", "st",
@@ -281,7 +260,7 @@ const PrintedPlace kPrintedPlaces[] = {
      [](const Bench& bench, const std::string& part) {
        harness::MakeFolder(bench.folder / ("d" + part + "a"));
        MakeFifo(bench.folder / ("d" + part + "a/abc.zip"));
-       return bench.Program("Trenzik", {"d" + part + "a/abc.zip", "512"});
+       return Program(bench, "Trenzik", {"d" + part + "a/abc.zip", "512"});
      },
      [](const Bench&, const std::string& part) {
        return "cannot be segmented:\n  'd" + part + "a/abc.zip'\n";
@@ -329,12 +308,12 @@ TEST_P(FineNameRoundTrip, IsSplitAndJoinedByteForByte) {
   const std::string& name = GetParam().name;
   const std::string source = harness::RandomBytes(1500, 8);
   harness::WriteFile(bench.folder / ("data/" + name), source);
-  RunOutcome split = harness::Run(bench.Program("Trenzik", {"data/" + name, "512"}));
+  RunOutcome split = harness::Run(Program(bench, "Trenzik", {"data/" + name, "512"}));
   EXPECT_EQ(split.exit_status, 0);
   EXPECT_NE(split.output.find("  Name of the file segmented: " + name + "\n"), std::string::npos);
   ASSERT_TRUE(harness::Exists(bench.folder / ("bin/" + name + ".1")));
 
-  RunOutcome join = harness::Run(bench.Program("Morvel", {"bin/" + name + ".1"}));
+  RunOutcome join = harness::Run(Program(bench, "Morvel", {"bin/" + name + ".1"}));
   EXPECT_EQ(join.exit_status, 0);
   EXPECT_NE(join.output.find("  Name of file: " + name + "\n"), std::string::npos);
   EXPECT_TRUE(harness::ReadFile(bench.folder / ("bin/" + name)) == source);
@@ -357,7 +336,7 @@ TEST(ExactName, TheSplitterTakesTheFileTypedNotTheFirstMatch) {
   const std::string typed = harness::RandomBytes(1500, 9);
   harness::WriteFile(bench.folder / "data/report?.pdf", typed);
   harness::WriteFile(bench.folder / "data/report1.pdf", harness::RandomBytes(1500, 10));
-  RunOutcome split = harness::Run(bench.Program("Trenzik", {"data/report?.pdf", "512"}));
+  RunOutcome split = harness::Run(Program(bench, "Trenzik", {"data/report?.pdf", "512"}));
   EXPECT_EQ(split.exit_status, 0);
   EXPECT_NE(split.output.find("  Name of the file segmented: report?.pdf\n"), std::string::npos);
   EXPECT_FALSE(harness::Exists(bench.folder / "bin/report1.pdf.1"));
@@ -365,7 +344,7 @@ TEST(ExactName, TheSplitterTakesTheFileTypedNotTheFirstMatch) {
   EXPECT_EQ(harness::ReadFile(bench.folder / "bin/report?.pdf.1").substr(0, header.size()),
             header);
 
-  RunOutcome join = harness::Run(bench.Program("Morvel", {"bin/report?.pdf.1"}));
+  RunOutcome join = harness::Run(Program(bench, "Morvel", {"bin/report?.pdf.1"}));
   EXPECT_EQ(join.exit_status, 0);
   EXPECT_TRUE(harness::ReadFile(bench.folder / "bin/report?.pdf") == typed);
   EXPECT_FALSE(harness::Exists(bench.folder / "bin/report1.pdf"));
@@ -386,7 +365,7 @@ struct TwoSets {
 
 TEST(ExactName, TheJoinerBindsTheSetTypedNotTheFirstMatch) {
   TwoSets sets;
-  RunOutcome outcome = harness::Run(sets.bench.Program("Morvel", {"set/set?.zip.1"}));
+  RunOutcome outcome = harness::Run(Program(sets.bench, "Morvel", {"set/set?.zip.1"}));
   EXPECT_EQ(outcome.exit_status, 0);
   EXPECT_NE(outcome.output.find(" Currently binding set?.zip.2.... Done!\n"), std::string::npos);
   EXPECT_TRUE(harness::ReadFile(sets.bench.folder / "set/set?.zip") ==
@@ -396,7 +375,7 @@ TEST(ExactName, TheJoinerBindsTheSetTypedNotTheFirstMatch) {
 
 TEST(ExactName, ANameOfNoEntryIsStillAPattern) {
   TwoSets sets;
-  RunOutcome outcome = harness::Run(sets.bench.Program("Morvel", {"set/set*.zip.1"}));
+  RunOutcome outcome = harness::Run(Program(sets.bench, "Morvel", {"set/set*.zip.1"}));
   EXPECT_EQ(outcome.exit_status, 0);
   EXPECT_TRUE(harness::ReadFile(sets.bench.folder / "set/set1.zip") ==
               sets.digit_set[0] + sets.digit_set[1]);

@@ -15,42 +15,27 @@
 #include <utility>
 #include <vector>
 
+#include "bench.h"
 #include "expected_text.h"
-#include "harness.h"
 
 namespace {
 
+using expected::SegmentHeader;
+using harness::Bench;
 using harness::ProgramRun;
 using harness::RunOutcome;
 using harness::Step;
-using expected::SegmentHeader;
+using testkit::Pieces;
+using testkit::PiecesForSizes;
+using testkit::SetSizes;
+using testkit::Tree;
+using testkit::WriteSet;
 using namespace expected::joiner;
 
-// Writes base + "1" (header and pieces[0]), base + "2" (pieces[1]), ...
-void WriteSet(const std::string& base, std::int32_t count, const std::string& name,
-              const std::vector<std::string>& pieces) {
-  for (std::size_t k = 0; k < pieces.size(); ++k) {
-    harness::WriteFile(base + std::to_string(k + 1),
-                       (k == 0 ? SegmentHeader(count, name) : std::string()) + pieces[k]);
-  }
-}
-
-std::vector<std::string> Pieces(std::size_t count, std::size_t size, unsigned seed) {
-  std::vector<std::string> pieces;
-  for (std::size_t k = 0; k < count; ++k) pieces.push_back(harness::RandomBytes(size, seed + k));
-  return pieces;
-}
-
-// The pieces of a set the format allows: segment 1 (header and first piece)
-// and every later segment but the last have `segment_size` bytes, the last
-// has `last_size`, which is smaller.
+// The pieces of a set the format allows (testkit::SetSizes) for abc.zip.
 std::vector<std::string> SetPieces(std::size_t count, std::size_t segment_size,
-                                   std::size_t last_size, unsigned seed,
-                                   const std::string& name = "abc.zip") {
-  std::vector<std::string> pieces = Pieces(count, segment_size, seed);
-  pieces.front().resize(segment_size - 10 - name.size());
-  pieces.back().resize(last_size);
-  return pieces;
+                                   std::size_t last_size, unsigned seed) {
+  return PiecesForSizes(SetSizes(count, segment_size, last_size), "abc.zip", seed);
 }
 
 std::string Joined(const std::vector<std::string>& pieces, std::size_t count) {
@@ -58,48 +43,6 @@ std::string Joined(const std::vector<std::string>& pieces, std::size_t count) {
   for (std::size_t k = 0; k < count; ++k) all += pieces[k];
   return all;
 }
-
-// What the console shows (the progress lines and the summary are in
-// expected_text.h).
-std::string Failure(const std::string& detail) {
-  return "\n ERROR : \n\n  " + detail + "\n\n" + expected::kAborted;
-}
-const std::string kNotFirstSegment =
-    "\n ERROR : \n"
-    "\n  \"The file is not segmented with Trenzik.exe\" \n   or\n"
-    "  \"The file is not the first segmented file.\"  \n\n"
-    "  The first segmented file has extention of \".1\" \n\n" +
-    expected::kAborted;
-std::string Console(const std::string& body) {
-  return expected::kJoinerBanner + body + expected::kClosing;
-}
-
-// Every path under `root`, to show that a refused run created nothing.
-std::set<std::string> Tree(const std::string& root) {
-  std::set<std::string> paths;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    paths.insert(entry.path().string());
-  }
-  return paths;
-}
-
-// A folder with the joiner in bin/ and an empty set/ beside it; runs start
-// in the folder, so the argument set/abc.zip.1 has the directory part set/.
-struct Workbench {
-  harness::TempFolder folder;
-  Workbench() {
-    harness::LinkProgram(MORVEL_PROGRAM, folder / "bin/Morvel");
-    harness::MakeFolder(folder / "set");
-  }
-  ProgramRun Joiner(const std::vector<std::string>& arguments) const {
-    ProgramRun run;
-    run.executable = folder / "bin/Morvel";
-    run.words = {folder / "bin/Morvel"};
-    run.words.insert(run.words.end(), arguments.begin(), arguments.end());
-    run.working_directory = folder.path();
-    return run;
-  }
-};
 
 // The start: no argument, a file that is not there, and the words that ask
 // for the usage or the version instead (standard output only: no banner,
@@ -114,12 +57,12 @@ struct StartCase {
 class JoinerStartTest : public ::testing::TestWithParam<StartCase> {};
 
 TEST_P(JoinerStartTest, PrintsItsTextAndCreatesNothing) {
-  Workbench bench;
-  const auto before = Tree(bench.folder.path());
+  Bench bench;
+  const auto before = bench.Tree();
   RunOutcome outcome = harness::Run(bench.Joiner(GetParam().arguments));
   EXPECT_EQ(outcome.exit_status, GetParam().exit_status);
   EXPECT_EQ(outcome.output, GetParam().output);
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 // The ideographic space before "File not found." is written as the
@@ -133,8 +76,8 @@ struct NotFoundLocale {
 class JoinerNotFound : public ::testing::TestWithParam<NotFoundLocale> {};
 
 TEST_P(JoinerNotFound, SpellsTheSpaceAsTheLocaleDoes) {
-  Workbench bench;
-  ProgramRun run = bench.Joiner({"set/abc.zip.1"});
+  Bench bench;
+  ProgramRun run = bench.Joiner();
   run.locale = GetParam().locale;
   RunOutcome outcome = harness::Run(run);
   EXPECT_EQ(outcome.exit_status, 1);
@@ -213,13 +156,13 @@ struct NotFirst {
 class JoinerNotFirstSegment : public ::testing::TestWithParam<NotFirst> {};
 
 TEST_P(JoinerNotFirstSegment, IsRefusedAndNothingIsCreated) {
-  Workbench bench;
-  harness::WriteFile(bench.folder / ("set/" + GetParam().file), GetParam().bytes);
-  const auto before = Tree(bench.folder.path());
+  Bench bench;
+  harness::WriteFile(bench.set + GetParam().file, GetParam().bytes);
+  const auto before = bench.Tree();
   RunOutcome outcome = harness::Run(bench.Joiner({GetParam().argument}));
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, Console(kNotFirstSegment));
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(outcome.output, Console(kNotFirst));
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -255,19 +198,19 @@ class JoinerMissing : public ::testing::TestWithParam<MissingCase> {};
 
 TEST_P(JoinerMissing, ListsThemInOrderAndCreatesNothing) {
   const MissingCase& c = GetParam();
-  Workbench bench;
-  harness::WriteFile(bench.folder / "set/abc.zip.1", SegmentHeader(c.count, "abc.zip") + "data");
+  Bench bench;
+  harness::WriteFile(bench.set + "abc.zip.1", SegmentHeader(c.count, "abc.zip") + "data");
   for (int k : c.present) {
-    harness::WriteFile(bench.folder / ("set/abc.zip." + std::to_string(k)), "data");
+    harness::WriteFile(bench.set + "abc.zip." + std::to_string(k), "data");
   }
-  const auto before = Tree(bench.folder.path());
+  const auto before = bench.Tree();
   const auto start = std::chrono::steady_clock::now();
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  RunOutcome outcome = harness::Run(bench.Joiner());
   const auto took = std::chrono::steady_clock::now() - start;
   std::string listed;
   for (const auto& [from, to] : c.listed) {
     for (int k = from; k <= to; ++k) {
-      listed += "\n ERROR :  File not found. - abc.zip." + std::to_string(k);
+      listed += MissingLine("abc.zip." + std::to_string(k));
     }
   }
   if (c.cut) {
@@ -275,9 +218,8 @@ TEST_P(JoinerMissing, ListsThemInOrderAndCreatesNothing) {
               " segments.";
   }
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output,
-            Console(listed + "\n\n  File(s) listed above not found. \n\n" + expected::kAborted));
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(outcome.output, Console(MissingListed(listed)));
+  EXPECT_EQ(bench.Tree(), before);
   EXPECT_LT(took, std::chrono::seconds(1));
 }
 
@@ -296,19 +238,19 @@ INSTANTIATE_TEST_SUITE_P(
 class JoinerNamedSegment : public ::testing::TestWithParam<int> {};
 
 TEST_P(JoinerNamedSegment, BindsFromSegmentOneOnlyForNumbersBelowTen) {
-  Workbench bench;
+  Bench bench;
   const auto pieces = SetPieces(12, 40, 25, 100);
-  WriteSet(bench.folder / "set/abc.zip.", 12, "abc.zip", pieces);
+  WriteSet(bench.set + "abc.zip.", 12, "abc.zip", pieces);
   const int k = GetParam();
   RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip." + std::to_string(k)}));
   if (k <= 9) {
     EXPECT_EQ(outcome.exit_status, 0);
     EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 12) + Summary("abc.zip", "set/", 12)));
-    EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 12));
+    EXPECT_EQ(harness::ReadFile(bench.set + "abc.zip"), Joined(pieces, 12));
   } else {
     EXPECT_EQ(outcome.exit_status, 1);
-    EXPECT_EQ(outcome.output, Console(kNotFirstSegment));
-    EXPECT_FALSE(harness::Exists(bench.folder / "set/abc.zip"));
+    EXPECT_EQ(outcome.output, Console(kNotFirst));
+    EXPECT_FALSE(harness::Exists(bench.set + "abc.zip"));
   }
 }
 
@@ -317,153 +259,127 @@ INSTANTIATE_TEST_SUITE_P(Joiner, JoinerNamedSegment, ::testing::Values(1, 2, 5, 
                            return "Segment" + std::to_string(info.param);
                          });
 
-TEST(JoinerStart, AWildcardLeadsToTheFirstSegmentOfTheSet) {
-  Workbench bench;
-  const auto pieces = Pieces(2, 300, 7);
-  WriteSet(bench.folder / "set/abc.zip.", 2, "abc.zip", pieces);
-  harness::WriteFile(bench.folder / "set/notes.txt", "not a segment");
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/*.1"}));
-  EXPECT_EQ(outcome.exit_status, 0);
-  EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 2) + Summary("abc.zip", "set/", 2)));
-  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 2));
-}
-
-TEST(JoinerStart, AnArgumentWithoutAFolderUsesTheCurrentFolder) {
-  Workbench bench;
-  const auto pieces = SetPieces(3, 200, 90, 9);
-  WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", pieces);
-  ProgramRun run = bench.Joiner({"abc.zip.1"});
-  run.working_directory = bench.folder / "set";
-  RunOutcome outcome = harness::Run(run);
-  EXPECT_EQ(outcome.exit_status, 0);
-  EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 3) + Summary("abc.zip", "", 3)));
-  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 3));
-}
-
-class JoinerCountBelowOne : public ::testing::TestWithParam<std::int32_t> {};
-
-TEST_P(JoinerCountBelowOne, BindsOnlyTheDataOfSegmentOne) {
-  Workbench bench;
-  const auto pieces = Pieces(2, 64, 11);
-  WriteSet(bench.folder / "set/abc.zip.", GetParam(), "abc.zip", pieces);
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
-  EXPECT_EQ(outcome.exit_status, 0);
-  EXPECT_EQ(outcome.output, Console(Bound("abc.zip.1") + Summary("abc.zip", "set/", 1)));
-  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), pieces[0]);
-}
-
-INSTANTIATE_TEST_SUITE_P(Joiner, JoinerCountBelowOne,
-                         ::testing::Values(0, -1, std::numeric_limits<std::int32_t>::min()),
-                         [](const ::testing::TestParamInfo<std::int32_t>& info) {
-                           const std::int64_t count = info.param;
-                           return count == 0 ? std::string("Zero")
-                                             : "Minus" + std::to_string(-count);
-                         });
-
-TEST(JoinerRun, AnEmptyLastSegmentIsBoundAndCounted) {
-  Workbench bench;
-  const auto pieces = SetPieces(3, 150, 0, 13);
-  WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", pieces);
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
-  EXPECT_EQ(outcome.exit_status, 0);
-  EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 3) + Summary("abc.zip", "set/", 3)));
-  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 3));
-}
-
-TEST(JoinerRun, AFileNumberedBeyondTheCountIsIgnored) {
-  Workbench bench;
-  const auto pieces = Pieces(3, 150, 17);
-  WriteSet(bench.folder / "set/abc.zip.", 2, "abc.zip", pieces);
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
-  EXPECT_EQ(outcome.exit_status, 0);
-  EXPECT_EQ(outcome.output, Console(BoundAll("abc.zip.", 2) + Summary("abc.zip", "set/", 2)));
-  EXPECT_EQ(harness::ReadFile(bench.folder / "set/abc.zip"), Joined(pieces, 2));
-}
-
-struct StoredName {
-  const char* label;
-  std::string name;
+// Sets that bind: how the argument leads to segment 1, what its count and
+// stored name say. The segments are named `base`.1 ...; set/notes.txt
+// beside them is no segment and changes nothing.
+struct BindCase {
+  const char* name;
+  std::string base;
+  std::int32_t count;  // in the header
+  std::string stored;
+  std::vector<std::string> pieces;  // one a segment file
+  std::string argument;
+  int bound;                         // the segments bound
+  bool from_the_set_folder = false;  // started in set/ instead of the top folder
 };
 
-class JoinerRenamedSet : public ::testing::TestWithParam<StoredName> {};
+void PrintTo(const BindCase& c, std::ostream* out) { *out << c.name; }
 
-// Segment names carry no meaning beyond their numbers: the output is named
-// from the header, up to the full 255 bytes, whose data starts at 10 + L.
-TEST_P(JoinerRenamedSet, GivesTheStoredName) {
-  Workbench bench;
-  const std::string& name = GetParam().name;
-  const auto pieces = Pieces(2, 500, 19);
-  WriteSet(bench.folder / "set/x.", 2, name, pieces);
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/x.1"}));
+class JoinerBindTest : public ::testing::TestWithParam<BindCase> {};
+
+TEST_P(JoinerBindTest, BindsTheSegmentsTheHeaderCounts) {
+  const BindCase& c = GetParam();
+  Bench bench;
+  WriteSet(bench.set + c.base + ".", c.count, c.stored, c.pieces);
+  harness::WriteFile(bench.set + "notes.txt", "not a segment");
+  ProgramRun run = bench.Joiner({c.argument});
+  if (c.from_the_set_folder) run.working_directory = bench.set;
+  RunOutcome outcome = harness::Run(run);
   EXPECT_EQ(outcome.exit_status, 0);
-  EXPECT_EQ(outcome.output, Console(BoundAll("x.", 2) + Summary(name, "set/", 2)));
-  EXPECT_EQ(harness::ReadFile(bench.folder / ("set/" + name)), Joined(pieces, 2));
+  EXPECT_EQ(outcome.output,
+            Console(BoundAll(c.base + ".", c.bound) +
+                    Summary(c.stored, c.from_the_set_folder ? "" : "set/", c.bound)));
+  EXPECT_EQ(harness::ReadFile(bench.set + c.stored),
+            Joined(c.pieces, static_cast<std::size_t>(c.bound)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Joiner, JoinerRenamedSet,
-                         ::testing::Values(StoredName{"Short", "abc.zip"},
-                                           StoredName{"HighBytes", "\x83\x5c\x83\x74\x83\x67.txt"},
-                                           StoredName{"Longest", std::string(251, 'n') + ".bin"}),
-                         [](const ::testing::TestParamInfo<StoredName>& info) {
-                           return info.param.label;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Joiner, JoinerBindTest,
+    ::testing::Values(
+        BindCase{"AWildcardLeadsToSegmentOne", "abc.zip", 2, "abc.zip", Pieces(2, 300, 7),
+                 "set/*.1", 2},
+        BindCase{"AnArgumentWithoutAFolderUsesTheCurrentFolder", "abc.zip", 3, "abc.zip",
+                 SetPieces(3, 200, 90, 9), "abc.zip.1", 3, true},
+        BindCase{"AnEmptyLastSegmentIsBoundAndCounted", "abc.zip", 3, "abc.zip",
+                 SetPieces(3, 150, 0, 13), "set/abc.zip.1", 3},
+        BindCase{"AFileNumberedBeyondTheCountIsIgnored", "abc.zip", 2, "abc.zip",
+                 Pieces(3, 150, 17), "set/abc.zip.1", 2},
+        // A count below one binds the data of segment 1 alone.
+        BindCase{"CountZero", "abc.zip", 0, "abc.zip", Pieces(2, 64, 11), "set/abc.zip.1", 1},
+        BindCase{"CountMinus1", "abc.zip", -1, "abc.zip", Pieces(2, 64, 11), "set/abc.zip.1", 1},
+        BindCase{"CountMinus2147483648", "abc.zip", std::numeric_limits<std::int32_t>::min(),
+                 "abc.zip", Pieces(2, 64, 11), "set/abc.zip.1", 1},
+        // Segment names carry no meaning beyond their numbers: the output is
+        // named from the header, up to the full 255 bytes, whose data starts
+        // at 10 + L.
+        BindCase{"RenamedSetShortName", "x", 2, "abc.zip", Pieces(2, 500, 19), "set/x.1", 2},
+        BindCase{"RenamedSetHighBytes", "x", 2, "\x83\x5c\x83\x74\x83\x67.txt", Pieces(2, 500, 19),
+                 "set/x.1", 2},
+        BindCase{"RenamedSetLongestName", "x", 2, std::string(251, 'n') + ".bin",
+                 Pieces(2, 500, 19), "set/x.1", 2}),
+    [](const ::testing::TestParamInfo<BindCase>& info) { return info.param.name; });
 
 TEST(JoinerRun, AnEmptyStoredNameCannotBeCreated) {
-  Workbench bench;
-  WriteSet(bench.folder / "set/abc.zip.", 2, "", Pieces(2, 100, 23));
-  const auto before = Tree(bench.folder.path());
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  Bench bench;
+  WriteSet(bench.set + "abc.zip.", 2, "", Pieces(2, 100, 23));
+  const auto before = bench.Tree();
+  RunOutcome outcome = harness::Run(bench.Joiner());
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output, Console(Failure("cannot create file")));
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 // A set whose output already exists, so that the run asks before creating it.
 struct ExistingOutput {
-  Workbench bench;
+  Bench bench;
   std::vector<std::string> pieces = SetPieces(3, 700, 400, 29);
   ExistingOutput() {
-    WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", pieces);
-    harness::WriteFile(bench.folder / "set/abc.zip", "old contents");
+    WriteSet(bench.set + "abc.zip.", 3, "abc.zip", pieces);
+    harness::WriteFile(bench.set + "abc.zip", "old contents");
   }
   std::string Asked(const std::string& echo) const {
-    return " 'set/abc.zip' already exists.\n Ok to overwrite file(y/n)? " + echo + "\n\n";
+    return expected::joiner::Asked("set/abc.zip", echo);
   }
 };
 
-TEST(JoinerOverwrite, YesReplacesTheExistingOutput) {
+// The key typed at the question; no terminal at all counts as a refusal
+// (its code -1 echoed as 0xFF), without a look at standard input.
+struct OverwriteCase {
+  const char* name;
+  std::string key;  // empty: no terminal
+  bool replaced;
+};
+
+class JoinerOverwriteTest : public ::testing::TestWithParam<OverwriteCase> {};
+
+TEST_P(JoinerOverwriteTest, ReplacesTheOutputOnlyAfterYes) {
+  const OverwriteCase& c = GetParam();
   ExistingOutput setup;
-  ProgramRun run = setup.bench.Joiner({"set/abc.zip.1"});
-  run.terminal = true;
-  run.steps = {Step{kQuestion, "y", nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
+  ProgramRun run = setup.bench.Joiner();
+  if (!c.key.empty()) run = harness::Answering(run, c.key);
   RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
-  EXPECT_EQ(outcome.exit_status, 0);
-  EXPECT_EQ(outcome.output, Console(setup.Asked("y") + "\n Overwriting existing file.\n" +
-                                    BoundAll("abc.zip.", 3) + Summary("abc.zip", "set/", 3)));
-  EXPECT_EQ(harness::ReadFile(setup.bench.folder / "set/abc.zip"), Joined(setup.pieces, 3));
-}
-
-TEST(JoinerOverwrite, NoKeepsTheExistingOutput) {
-  ExistingOutput setup;
-  ProgramRun run = setup.bench.Joiner({"set/abc.zip.1"});
-  run.terminal = true;
-  run.steps = {Step{kQuestion, "n", nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
-  RunOutcome outcome = harness::Run(run);
-  EXPECT_TRUE(outcome.steps_done);
-  EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, Console(setup.Asked("n") + expected::kAborted));
-  EXPECT_EQ(harness::ReadFile(setup.bench.folder / "set/abc.zip"), "old contents");
-}
-
-TEST(JoinerOverwrite, WithoutAConsoleTheQuestionIsRefused) {
-  ExistingOutput setup;
-  RunOutcome outcome = harness::Run(setup.bench.Joiner({"set/abc.zip.1"}));
-  EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, Console(setup.Asked("\xff") + expected::kAborted));
   EXPECT_TRUE(outcome.stdin_untouched);
-  EXPECT_EQ(harness::ReadFile(setup.bench.folder / "set/abc.zip"), "old contents");
+  const std::string asked = setup.Asked(c.key.empty() ? "\xff" : c.key);
+  if (c.replaced) {
+    EXPECT_EQ(outcome.exit_status, 0);
+    EXPECT_EQ(outcome.output, Console(asked + kOverwriting + BoundAll("abc.zip.", 3) +
+                                      Summary("abc.zip", "set/", 3)));
+    EXPECT_EQ(harness::ReadFile(setup.bench.set + "abc.zip"), Joined(setup.pieces, 3));
+  } else {
+    EXPECT_EQ(outcome.exit_status, 1);
+    EXPECT_EQ(outcome.output, Console(asked + expected::kAborted));
+    EXPECT_EQ(harness::ReadFile(setup.bench.set + "abc.zip"), "old contents");
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Joiner, JoinerOverwriteTest,
+                         ::testing::Values(OverwriteCase{"Yes", "y", true},
+                                           OverwriteCase{"No", "n", false},
+                                           OverwriteCase{"WithoutAConsole", "", false}),
+                         [](const ::testing::TestParamInfo<OverwriteCase>& info) {
+                           return info.param.name;
+                         });
 
 struct RoundTrip {
   const char* label;
@@ -474,24 +390,18 @@ struct RoundTrip {
 
 class JoinerRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
-// The splitter cuts src/<name> into bin/<name>.1 .. N; the joiner binds them
-// into bin/<name>, which must equal the source.
+// The splitter cuts data/<name> into bin/<name>.1 .. N; the joiner binds
+// them into bin/<name>, which must equal the source.
 TEST_P(JoinerRoundTrip, GivesBackTheSourceByteForByte) {
   const RoundTrip& trip = GetParam();
-  Workbench bench;
-  harness::LinkProgram(TRENZIK_PROGRAM, bench.folder / "bin/Trenzik");
-  const std::string source = harness::RandomBytes(trip.size, static_cast<unsigned>(trip.size));
-  harness::MakeFolder(bench.folder / "src");
-  harness::WriteFile(bench.folder / ("src/" + trip.name), source);
-  ProgramRun split;
-  split.executable = bench.folder / "bin/Trenzik";
-  split.words = {split.executable, "src/" + trip.name, std::to_string(trip.segment_size)};
-  split.working_directory = bench.folder.path();
-  ASSERT_EQ(harness::Run(split).exit_status, 0);
+  Bench bench;
+  const std::string source = bench.Input(trip.size, static_cast<unsigned>(trip.size), trip.name);
+  ASSERT_EQ(
+      harness::Run(bench.Splitter({trip.name, std::to_string(trip.segment_size)})).exit_status, 0);
 
   const std::uint64_t total = trip.name.size() + 10 + trip.size;
   const int count = static_cast<int>(total / static_cast<std::uint64_t>(trip.segment_size) + 1);
-  const std::string base = bench.folder / ("bin/" + trip.name + ".");
+  const std::string base = bench.bin + trip.name + ".";
   ASSERT_TRUE(harness::Exists(base + std::to_string(count)));
   ASSERT_FALSE(harness::Exists(base + std::to_string(count + 1)));
 
@@ -499,7 +409,7 @@ TEST_P(JoinerRoundTrip, GivesBackTheSourceByteForByte) {
   EXPECT_EQ(outcome.exit_status, 0);
   EXPECT_EQ(outcome.output,
             Console(BoundAll(trip.name + ".", count) + Summary(trip.name, "bin/", count)));
-  EXPECT_TRUE(harness::ReadFile(bench.folder / ("bin/" + trip.name)) == source);
+  EXPECT_TRUE(harness::ReadFile(bench.bin + trip.name) == source);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -532,15 +442,15 @@ struct UnplainName {
 class JoinerUnplainName : public ::testing::TestWithParam<UnplainName> {};
 
 TEST_P(JoinerUnplainName, IsRefusedBeforeAnythingIsCreated) {
-  Workbench bench;
-  harness::MakeFolder(bench.folder / "set/a");  // so that a/b could be made
-  WriteSet(bench.folder / "set/abc.zip.", 2, GetParam().name, Pieces(2, 100, 31));
-  const auto before = Tree(bench.folder.path());
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  Bench bench;
+  harness::MakeFolder(bench.set + "a");  // so that a/b could be made
+  WriteSet(bench.set + "abc.zip.", 2, GetParam().name, Pieces(2, 100, 31));
+  const auto before = bench.Tree();
+  RunOutcome outcome = harness::Run(bench.Joiner());
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output, Console(Failure("The stored file name is not a plain file name: '" +
                                             GetParam().shown + "'")));
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -554,17 +464,17 @@ INSTANTIATE_TEST_SUITE_P(
 class JoinerOutputIsMember : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(JoinerOutputIsMember, IsRefusedBeforeTruncating) {
-  Workbench bench;
-  WriteSet(bench.folder / "set/x.", 2, GetParam(), Pieces(2, 100, 37));
-  const std::string first = harness::ReadFile(bench.folder / "set/x.1");
-  const std::string second = harness::ReadFile(bench.folder / "set/x.2");
+  Bench bench;
+  WriteSet(bench.set + "x.", 2, GetParam(), Pieces(2, 100, 37));
+  const std::string first = harness::ReadFile(bench.set + "x.1");
+  const std::string second = harness::ReadFile(bench.set + "x.2");
   RunOutcome outcome = harness::Run(bench.Joiner({"set/x.1"}));
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output,
             Console(Failure("The output file would replace a segment of the set: 'set/" +
                             GetParam() + "'")));
-  EXPECT_EQ(harness::ReadFile(bench.folder / "set/x.1"), first);
-  EXPECT_EQ(harness::ReadFile(bench.folder / "set/x.2"), second);
+  EXPECT_EQ(harness::ReadFile(bench.set + "x.1"), first);
+  EXPECT_EQ(harness::ReadFile(bench.set + "x.2"), second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Joiner, JoinerOutputIsMember, ::testing::Values("x.1", "x.2"),
@@ -575,20 +485,18 @@ INSTANTIATE_TEST_SUITE_P(Joiner, JoinerOutputIsMember, ::testing::Values("x.1", 
 // A failed copy leaves the old output as it was and no temporary file.
 TEST(JoinerCopyFailure, AMemberGoneSinceTheCheckEndsTheRun) {
   ExistingOutput setup;
-  const std::string second = setup.bench.folder / "set/abc.zip.2";
-  auto before = Tree(setup.bench.folder.path());
+  const std::string second = setup.bench.set + "abc.zip.2";
+  auto before = setup.bench.Tree();
   before.erase(second);
-  ProgramRun run = setup.bench.Joiner({"set/abc.zip.1"});
-  run.terminal = true;
-  run.steps = {Step{kQuestion, "y", [&second](pid_t) { std::filesystem::remove(second); }},
-               Step{expected::kClosingPrompt, "x", nullptr}};
+  ProgramRun run = harness::Answering(setup.bench.Joiner());
+  run.steps[0].action = [&second](pid_t) { std::filesystem::remove(second); };
   RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(outcome.output, Console(setup.Asked("y") + "\n Overwriting existing file.\n" +
-                                    Bound("abc.zip.1") + Failure("cannot open file 'abc.zip.2'")));
-  EXPECT_EQ(harness::ReadFile(setup.bench.folder / "set/abc.zip"), "old contents");
-  EXPECT_EQ(Tree(setup.bench.folder.path()), before);
+  EXPECT_EQ(outcome.output, Console(setup.Asked("y") + kOverwriting + Bound("abc.zip.1") +
+                                    Failure("cannot open file 'abc.zip.2'")));
+  EXPECT_EQ(harness::ReadFile(setup.bench.set + "abc.zip"), "old contents");
+  EXPECT_EQ(setup.bench.Tree(), before);
 }
 
 // A sysfs attribute that opens as a regular file of 4096 bytes and fails
@@ -611,17 +519,17 @@ std::string UnreadableAttribute() {
 TEST(JoinerCopyFailure, AMemberThatCannotBeReadEndsTheRun) {
   const std::string write_only = UnreadableAttribute();
   if (write_only.empty()) GTEST_SKIP() << "no unreadable sysfs attribute on this machine";
-  Workbench bench;
+  Bench bench;
   const auto pieces = SetPieces(3, 4096, 200, 41);
-  WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", pieces);
-  std::filesystem::remove(bench.folder / "set/abc.zip.2");
-  std::filesystem::create_symlink(write_only, bench.folder / "set/abc.zip.2");
-  const auto before = Tree(bench.folder.path());
-  RunOutcome outcome = harness::Run(bench.Joiner({"set/abc.zip.1"}));
+  WriteSet(bench.set + "abc.zip.", 3, "abc.zip", pieces);
+  std::filesystem::remove(bench.set + "abc.zip.2");
+  std::filesystem::create_symlink(write_only, bench.set + "abc.zip.2");
+  const auto before = bench.Tree();
+  RunOutcome outcome = harness::Run(bench.Joiner());
   EXPECT_EQ(outcome.exit_status, 1);
   EXPECT_EQ(outcome.output, Console(Bound("abc.zip.1") + " Currently binding abc.zip.2...." +
                                     Failure("cannot read file 'abc.zip.2'")));
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 struct WriteLimit {
@@ -636,10 +544,10 @@ class JoinerWriteFailure : public ::testing::TestWithParam<WriteLimit> {};
 // left at its default in the program, which must not die of it. Nothing is
 // left behind.
 TEST_P(JoinerWriteFailure, EndsTheRun) {
-  Workbench bench;
-  WriteSet(bench.folder / "set/abc.zip.", 3, "abc.zip", SetPieces(3, 1017, 500, 43));
-  const auto before = Tree(bench.folder.path());
-  ProgramRun run = bench.Joiner({"set/abc.zip.1"});
+  Bench bench;
+  WriteSet(bench.set + "abc.zip.", 3, "abc.zip", SetPieces(3, 1017, 500, 43));
+  const auto before = bench.Tree();
+  ProgramRun run = bench.Joiner();
   run.file_size_limit = GetParam().limit;
   RunOutcome outcome = harness::Run(run);
   const int failing = GetParam().failing_segment;
@@ -648,7 +556,7 @@ TEST_P(JoinerWriteFailure, EndsTheRun) {
             Console(BoundAll("abc.zip.", failing - 1) + " Currently binding abc.zip." +
                     std::to_string(failing) + "...." + Failure("cannot write file 'set/abc.zip'")));
   EXPECT_EQ(outcome.signal, 0);
-  EXPECT_EQ(Tree(bench.folder.path()), before);
+  EXPECT_EQ(bench.Tree(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Joiner, JoinerWriteFailure,

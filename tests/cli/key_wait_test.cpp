@@ -3,14 +3,13 @@
 // Enter, reduce function and cursor keys to their lead code, and leave the
 // terminal as they found it.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
 
+#include "bench.h"
 #include "expected_text.h"
-#include "harness.h"
 
 namespace {
 
@@ -19,8 +18,6 @@ using harness::RunOutcome;
 using harness::Step;
 
 const std::string& kQuestion = expected::splitter::kQuestion;
-
-using harness::QuestionSetup;
 
 std::string AfterQuestion(const std::string& output) {
   std::size_t at = output.find(kQuestion);
@@ -48,11 +45,12 @@ struct RefusingKey {
 class RefusingKeyTest : public ::testing::TestWithParam<RefusingKey> {};
 
 TEST_P(RefusingKeyTest, RefusesAndTheClosingWaitWaitsForANewKey) {
-  QuestionSetup setup;
+  harness::Bench bench;
+  ProgramRun run = bench.SplitterAsking();
   bool still_waiting = false;
-  setup.run.steps = {Step{kQuestion, GetParam().keys, nullptr},
-                     Step{expected::kClosingPrompt, "x", ExpectStillWaiting(&still_waiting)}};
-  RunOutcome outcome = harness::Run(setup.run);
+  run.steps = {Step{kQuestion, GetParam().keys, nullptr},
+               Step{expected::kClosingPrompt, "x", ExpectStillWaiting(&still_waiting)}};
+  RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_FALSE(outcome.timed_out);
   EXPECT_EQ(outcome.exit_status, 1);
@@ -60,8 +58,8 @@ TEST_P(RefusingKeyTest, RefusesAndTheClosingWaitWaitsForANewKey) {
             GetParam().echo + "\n\n" + expected::kAborted + expected::kClosing);
   EXPECT_TRUE(still_waiting);
   EXPECT_TRUE(outcome.stdin_untouched);
-  EXPECT_EQ(harness::ReadFile(setup.folder / "bin/abc.zip.1"), "old segment");
-  EXPECT_FALSE(harness::Exists(setup.folder / "bin/abc.zip.2"));
+  EXPECT_EQ(harness::ReadFile(bench.bin + "abc.zip.1"), "old segment");
+  EXPECT_FALSE(harness::Exists(bench.bin + "abc.zip.2"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,15 +84,15 @@ INSTANTIATE_TEST_SUITE_P(
 class AcceptingKeyTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(AcceptingKeyTest, AcceptsAndOverwritesTheSet) {
-  QuestionSetup setup;
-  setup.run.steps = {Step{kQuestion, GetParam(), nullptr},
-                     Step{expected::kClosingPrompt, "x", nullptr}};
-  RunOutcome outcome = harness::Run(setup.run);
+  harness::Bench bench;
+  ProgramRun run = bench.SplitterAsking();
+  run.steps = {Step{kQuestion, GetParam(), nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
+  RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_EQ(outcome.exit_status, 0);
   const std::string accepted = GetParam() + "\n\n Overwriting all existing files.\n\n";
   EXPECT_EQ(AfterQuestion(outcome.output).substr(0, accepted.size()), accepted);
-  EXPECT_EQ(harness::ReadFile(setup.folder / "bin/abc.zip.1").size(), 512u);
+  EXPECT_EQ(harness::ReadFile(bench.bin + "abc.zip.1").size(), 512u);
   EXPECT_TRUE(outcome.stdin_untouched);
 }
 
@@ -104,21 +102,22 @@ INSTANTIATE_TEST_SUITE_P(Keys, AcceptingKeyTest, ::testing::Values("y", "Y"),
                          });
 
 TEST(KeyWait, AKeyTypedBeforeTheWaitAnswersIt) {
-  QuestionSetup setup;
+  harness::Bench bench;
+  ProgramRun run = bench.SplitterAsking();
   // Typed at once, while the program is still starting: it must not be
   // thrown away when the wait begins.
-  setup.run.steps = {Step{"", "y", nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
-  RunOutcome outcome = harness::Run(setup.run);
+  run.steps = {Step{"", "y", nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
+  RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_EQ(outcome.exit_status, 0);
   EXPECT_EQ(AfterQuestion(outcome.output).substr(0, 3), "y\n\n");
 }
 
 TEST(KeyWait, CtrlCAtTheClosingWaitIsTheAwaitedKey) {
-  QuestionSetup setup;
-  setup.run.steps = {Step{kQuestion, "y", nullptr},
-                     Step{expected::kClosingPrompt, "\x03", nullptr}};
-  RunOutcome outcome = harness::Run(setup.run);
+  harness::Bench bench;
+  ProgramRun run = bench.SplitterAsking();
+  run.steps = {Step{kQuestion, "y", nullptr}, Step{expected::kClosingPrompt, "\x03", nullptr}};
+  RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_EQ(outcome.signal, 0);
   EXPECT_EQ(outcome.exit_status, 0);
@@ -127,50 +126,28 @@ TEST(KeyWait, CtrlCAtTheClosingWaitIsTheAwaitedKey) {
 }
 
 TEST(KeyWait, TerminalModeIsTheSameAfterEveryWait) {
-  QuestionSetup setup;
-  setup.run.steps = {Step{kQuestion, "\x1b[B", nullptr},
-                     Step{expected::kClosingPrompt, "q", nullptr}};
-  RunOutcome outcome = harness::Run(setup.run);
+  harness::Bench bench;
+  ProgramRun run = bench.SplitterAsking();
+  run.steps = {Step{kQuestion, "\x1b[B", nullptr}, Step{expected::kClosingPrompt, "q", nullptr}};
+  RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_TRUE(harness::SameTerminalMode(outcome.mode_before, outcome.mode_after));
   // Echo was off during both waits: neither key reached the screen.
   EXPECT_EQ(outcome.terminal_text.find('q'), std::string::npos);
 }
 
-class TerminatingSignalTest : public ::testing::TestWithParam<int> {};
-
-// The signal comes once the wait has begun (the terminal is in its mode),
-// so that the mode after the run tells whether the handler put it back.
-TEST_P(TerminatingSignalTest, PutsTheTerminalModeBack) {
-  QuestionSetup setup;
-  const int signal_number = GetParam();
-  setup.run.steps = {Step{kQuestion, "",
-                          [signal_number](pid_t child) { kill(child, signal_number); },
-                          /*at_key_wait=*/true}};
-  RunOutcome outcome = harness::Run(setup.run);
-  EXPECT_TRUE(outcome.steps_done);
-  EXPECT_FALSE(outcome.timed_out);
-  EXPECT_EQ(outcome.signal, signal_number);
-  EXPECT_TRUE(harness::SameTerminalMode(outcome.mode_before, outcome.mode_after));
-  EXPECT_EQ(harness::ReadFile(setup.folder / "bin/abc.zip.1"), "old segment");
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, TerminatingSignalTest, ::testing::Values(SIGTERM, SIGHUP),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGHUP");
-                         });
-
 TEST(KeyWait, WithoutAConsoleTheQuestionIsRefusedAtOnce) {
-  QuestionSetup setup;
-  setup.run.terminal = false;
-  RunOutcome outcome = harness::Run(setup.run);
+  harness::Bench bench;
+  ProgramRun run = bench.SplitterAsking();
+  run.terminal = false;
+  RunOutcome outcome = harness::Run(run);
   EXPECT_FALSE(outcome.timed_out);
   EXPECT_EQ(outcome.exit_status, 1);
   // The code -1 is echoed as its low eight bits.
   EXPECT_EQ(AfterQuestion(outcome.output),
             "\xff\n\n" + expected::kAborted + expected::kClosing);
   EXPECT_TRUE(outcome.stdin_untouched);
-  EXPECT_EQ(harness::ReadFile(setup.folder / "bin/abc.zip.1"), "old segment");
+  EXPECT_EQ(harness::ReadFile(bench.bin + "abc.zip.1"), "old segment");
 }
 
 }  // namespace

@@ -25,7 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using harness::ProgramRun;
 using harness::RunOutcome;
-using harness::Step;
 
 // One mount of the power-cut file system at `mount`, over the files of
 // `seed`; what was durable is in `dump` once it is unmounted.
@@ -114,12 +113,6 @@ ProgramRun NativeSplit(const std::string& bin, const std::string& data) {
   return run;
 }
 
-ProgramRun Answering(ProgramRun run) {
-  run.terminal = true;
-  run.steps = {Step{"(y/n)? ", "y", nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
-  return run;
-}
-
 // The files a run starts with, under seed/: data/abc.zip (the split's
 // input, or what the join's set holds), bin/ (where the split writes) and
 // set/ (the join's set and its old output). 2300 bytes at 512 make five
@@ -161,10 +154,10 @@ struct Bench {
       run.executable = MORVEL_PROGRAM;
       run.words = {run.executable, "set/abc.zip.1"};
       run.working_directory = mount;
-      return Answering(run);
+      return harness::Answering(run);
     }
     ProgramRun run = NativeSplit(mount + "/bin", mount + "/data");
-    return scenario == Scenario::kSplitOverOlderSet ? Answering(run) : run;
+    return scenario == Scenario::kSplitOverOlderSet ? harness::Answering(run) : run;
   }
   std::string OutputFolder() const { return IsJoin(scenario) ? "/set" : "/bin"; }
 };

@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "bench.h"
 #include "expected_text.h"
-#include "harness.h"
 
 namespace {
 
+using harness::Bench;
 using harness::ProgramRun;
 using harness::RunOutcome;
 using harness::Step;
@@ -89,12 +90,6 @@ const std::string kVersion =
 std::string SizeSet(const std::string& number) {
   return " [segment size] is set to: " + number + "\n\n";
 }
-// The ini is absent while the command line fixed the size.
-std::string NoIniSizeKept(const std::string& number) {
-  return "\n 'Trenzik.ini' file not found..\n"
-         " [segment size] is set from the command line: " +
-         number + "\n\n";
-}
 
 // A successful run from the measuring on; `question` is what the overwrite
 // question adds between the measuring and the header.
@@ -103,35 +98,8 @@ std::string SplitBody(const std::string& name, const std::string& folder, int co
   return kMeasured + question + SplitWritten(name, folder, count);
 }
 
-std::string WholeRun(const std::string& middle) {
-  return expected::kSplitterBanner + middle + expected::kClosing;
-}
-
 // ---------------------------------------------------------------------------
 // Runs and the files they leave.
-
-// bin/Trenzik linked to the built program, data/ as the current folder.
-struct SplitterFolder {
-  harness::TempFolder folder;
-  std::string bin = folder / "bin/";  // the program directory, separator kept
-  std::string data = folder / "data/";
-  ProgramRun run;
-  SplitterFolder() {
-    harness::LinkProgram(TRENZIK_PROGRAM, bin + "Trenzik");
-    harness::MakeFolder(data);
-    run.executable = bin + "Trenzik";
-    run.working_directory = data;
-  }
-  void Words(const std::vector<std::string>& rest) {
-    run.words = {bin + "Trenzik"};
-    run.words.insert(run.words.end(), rest.begin(), rest.end());
-  }
-  std::string Input(const std::string& name, std::size_t size, unsigned seed = 7) {
-    std::string bytes = harness::RandomBytes(size, seed);
-    harness::WriteFile(data + name, bytes);
-    return bytes;
-  }
-};
 
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
@@ -186,12 +154,11 @@ void ExpectSet(const std::string& folder, const std::string& name, const std::st
 // ---------------------------------------------------------------------------
 
 TEST(SplitterStart, WithoutAFileNameShowsTheUsage) {
-  SplitterFolder setup;
-  setup.Words({});
-  RunOutcome outcome = harness::Run(setup.run);
-  EXPECT_EQ(outcome.output, WholeRun(kUsage + expected::kAborted));
+  Bench bench;
+  RunOutcome outcome = harness::Run(bench.Splitter({}));
+  EXPECT_EQ(outcome.output, Console(kUsage + expected::kAborted));
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
+  EXPECT_EQ(Entries(bench.bin), (std::vector<std::string>{"Morvel", "Trenzik"}));
 }
 
 // The lookup of word 1, and the open of the input that follows it; and the
@@ -210,15 +177,14 @@ void PrintTo(const LookupCase& c, std::ostream* out) { *out << c.name; }
 class SplitterLookupTest : public ::testing::TestWithParam<LookupCase> {};
 
 TEST_P(SplitterLookupTest, EndsWithFileNotFound) {
-  SplitterFolder setup;
-  setup.Input("abc.zip", 1000);
-  harness::MakeFolder(setup.data + "sub");
-  setup.Words(GetParam().words);
-  RunOutcome outcome = harness::Run(setup.run);
-  EXPECT_EQ(outcome.output, GetParam().framed ? WholeRun(GetParam().middle) : GetParam().middle);
+  Bench bench;
+  bench.Input(1000);
+  harness::MakeFolder(bench.data + "sub");
+  RunOutcome outcome = harness::Run(bench.Splitter(GetParam().words));
+  EXPECT_EQ(outcome.output, GetParam().framed ? Console(GetParam().middle) : GetParam().middle);
   EXPECT_EQ(outcome.exit_status, GetParam().exit_status);
-  EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
-  EXPECT_EQ(Entries(setup.data), (std::vector<std::string>{"abc.zip", "sub"}));
+  EXPECT_EQ(Entries(bench.bin), (std::vector<std::string>{"Morvel", "Trenzik"}));
+  EXPECT_EQ(Entries(bench.data), (std::vector<std::string>{"abc.zip", "sub"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -257,28 +223,27 @@ class SplitterStartTest : public ::testing::TestWithParam<StartCase> {};
 
 TEST_P(SplitterStartTest, SettlesTheSegmentSize) {
   const StartCase& c = GetParam();
-  SplitterFolder setup;
-  const std::string source = setup.Input("abc.zip", 1000);
-  if (c.ini) harness::WriteFile(setup.bin + "Trenzik.ini", *c.ini);
-  setup.Words(c.words);
-  RunOutcome outcome = harness::Run(setup.run);
+  Bench bench;
+  const std::string source = bench.Input(1000);
+  if (c.ini) harness::WriteFile(bench.bin + "Trenzik.ini", *c.ini);
+  RunOutcome outcome = harness::Run(bench.Splitter(c.words));
   switch (c.ending) {
     case Ending::kSplit:
       EXPECT_EQ(outcome.output,
-                WholeRun(c.start + SplitBody("abc.zip", setup.bin,
+                Console(c.start + SplitBody("abc.zip", bench.bin,
                                              static_cast<int>(c.segments.size()))));
       EXPECT_EQ(outcome.exit_status, 0);
-      ExpectSet(setup.bin, "abc.zip", source, c.segments);
+      ExpectSet(bench.bin, "abc.zip", source, c.segments);
       break;
     case Ending::kRefused:
-      EXPECT_EQ(outcome.output, WholeRun(c.start + kRefused));
+      EXPECT_EQ(outcome.output, Console(c.start + kRefused));
       EXPECT_EQ(outcome.exit_status, 1);
-      EXPECT_FALSE(harness::Exists(setup.bin + "abc.zip.1"));
+      EXPECT_FALSE(harness::Exists(bench.bin + "abc.zip.1"));
       break;
     case Ending::kIniError:
-      EXPECT_EQ(outcome.output, WholeRun(c.start + kIniError));
+      EXPECT_EQ(outcome.output, Console(c.start + kIniError));
       EXPECT_EQ(outcome.exit_status, 1);
-      EXPECT_FALSE(harness::Exists(setup.bin + "abc.zip.1"));
+      EXPECT_FALSE(harness::Exists(bench.bin + "abc.zip.1"));
       break;
   }
 }
@@ -297,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"Valid720000",
                   {"abc.zip", "720000"},
                   {},
-                  SizeSet("720000") + NoIniSizeKept("720000"),
+                  SizeFromCommandLine("720000"),
                   Ending::kRefused,
                   {}},
         // Typed at a prompt with no configuration file.
@@ -314,18 +279,18 @@ INSTANTIATE_TEST_SUITE_P(
                   Ending::kRefused,
                   {}},
         StartCase{"TenBytes", {"abc.zip", "0000000512"}, {},
-                  SizeSet("512") + NoIniSizeKept("512"), Ending::kSplit, k512},
+                  SizeFromCommandLine("512"), Ending::kSplit, k512},
         StartCase{"ElevenBytes", {"abc.zip", "00000000512"}, {}, kInvalidSize + kNoIniDefault,
                   Ending::kRefused, {}},
         // Leading blanks count towards the ten bytes.
         StartCase{"BlanksWithinTenBytes", {"abc.zip", "  00000512"}, {},
-                  SizeSet("512") + NoIniSizeKept("512"), Ending::kSplit, k512},
+                  SizeFromCommandLine("512"), Ending::kSplit, k512},
         StartCase{"BlanksBeyondTenBytes", {"abc.zip", "   00000512"}, {},
                   kInvalidSize + kNoIniDefault, Ending::kRefused, {}},
         StartCase{"BelowMinimum", {"abc.zip", "511"}, {}, kInvalidSize + kNoIniDefault,
                   Ending::kRefused, {}},
         StartCase{"Maximum", {"abc.zip", "2000000000"}, {},
-                  SizeSet("2000000000") + NoIniSizeKept("2000000000"), Ending::kRefused, {}},
+                  SizeFromCommandLine("2000000000"), Ending::kRefused, {}},
         StartCase{"AboveMaximum", {"abc.zip", "2000000001"}, {}, kInvalidSize + kNoIniDefault,
                   Ending::kRefused, {}},
         // 2^32 + 512: out of range, not 512 after a wrap.
@@ -334,11 +299,11 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"Negative", {"abc.zip", "-512"}, {}, kInvalidSize + kNoIniDefault,
                   Ending::kRefused, {}},
         StartCase{"TrailingLetters", {"abc.zip", "720000KB"}, {},
-                  SizeSet("720000") + NoIniSizeKept("720000"), Ending::kRefused, {}},
+                  SizeFromCommandLine("720000"), Ending::kRefused, {}},
         StartCase{"FourthWordLeavesTheSizeAlone", {"abc.zip", "512", "extra"}, {}, kNoIniDefault,
                   Ending::kRefused, {}},
         StartCase{"IniAbsentWhileTheCommandLineSetTheSize", {"abc.zip", "600"}, {},
-                  SizeSet("600") + NoIniSizeKept("600"), Ending::kSplit, k600}),
+                  SizeFromCommandLine("600"), Ending::kSplit, k600}),
     StartCaseName);
 
 const std::string kLongComment = ";" + std::string(254, 'x');  // one whole 255-byte piece
@@ -408,30 +373,27 @@ class SplitterSetTest : public ::testing::TestWithParam<SetCase> {};
 
 TEST_P(SplitterSetTest, WritesTheSetIntoTheProgramFolder) {
   const SetCase& c = GetParam();
-  SplitterFolder setup;
-  const std::string source = setup.Input(c.file, c.source_size);
-  if (c.size_word.empty()) {
-    setup.Words({c.file});
-  } else {
-    setup.Words({c.file, c.size_word});
-  }
-  RunOutcome outcome = harness::Run(setup.run);
+  Bench bench;
+  const std::string source = bench.Input(c.source_size, 7, c.file);
+  std::vector<std::string> words{c.file};
+  if (!c.size_word.empty()) words.push_back(c.size_word);
+  RunOutcome outcome = harness::Run(bench.Splitter(words));
   const std::string start =
-      c.size_word.empty() ? kNoIniDefault : SizeSet(c.size_word) + NoIniSizeKept(c.size_word);
-  std::vector<std::string> in_bin{"Trenzik"};
+      c.size_word.empty() ? kNoIniDefault : SizeFromCommandLine(c.size_word);
+  std::vector<std::string> in_bin{"Morvel", "Trenzik"};
   if (c.segments.empty()) {
-    EXPECT_EQ(outcome.output, WholeRun(start + kRefused));
+    EXPECT_EQ(outcome.output, Console(start + kRefused));
     EXPECT_EQ(outcome.exit_status, 1);
   } else {
     const int count = static_cast<int>(c.segments.size());
-    EXPECT_EQ(outcome.output, WholeRun(start + SplitBody(c.file, setup.bin, count)));
+    EXPECT_EQ(outcome.output, Console(start + SplitBody(c.file, bench.bin, count)));
     EXPECT_EQ(outcome.exit_status, 0);
-    ExpectSet(setup.bin, c.file, source, c.segments);
+    ExpectSet(bench.bin, c.file, source, c.segments);
     for (int k = 1; k <= count; ++k) in_bin.push_back(c.file + "." + std::to_string(k));
   }
   std::sort(in_bin.begin(), in_bin.end());
-  EXPECT_EQ(Entries(setup.bin), in_bin);
-  EXPECT_EQ(Entries(setup.data), std::vector<std::string>{c.file});
+  EXPECT_EQ(Entries(bench.bin), in_bin);
+  EXPECT_EQ(Entries(bench.data), std::vector<std::string>{c.file});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -459,11 +421,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SetCase>& info) { return info.param.name; });
 
 TEST(SplitterRun, TypicalRunPrintsItsReport) {
-  SplitterFolder setup;
-  const std::string source = setup.Input("abc.zip", 600);
-  setup.run.working_directory = setup.folder.path();
-  setup.Words({setup.data + "abc.zip", "512"});  // dropped: the full path
-  RunOutcome outcome = harness::Run(setup.run);
+  Bench bench;
+  const std::string source = bench.Input(600);
+  ProgramRun run = bench.Splitter({bench.data + "abc.zip", "512"});  // dropped: the full path
+  run.working_directory = bench.folder.path();
+  RunOutcome outcome = harness::Run(run);
   const std::string report =
       " Calculating file size.... Done!\n"
       " writing header.... Done!\n"
@@ -476,34 +438,35 @@ TEST(SplitterRun, TypicalRunPrintsItsReport) {
       "  Name of the file segmented: abc.zip\n"
       "  Name of the folder segmented files created :\n"
       "    " +
-      setup.bin +
+      bench.bin +
       "\n"
       "  Total number of segment files: 2\n"
       "\n"
       " To bind the segmented files, just drag&drop 'abc.zip.1' file on 'Morvel' (Morvel.exe) "
       "program.\n";
-  EXPECT_EQ(outcome.output, WholeRun(SizeSet("512") + NoIniSizeKept("512") + report));
+  EXPECT_EQ(outcome.output, Console(SizeFromCommandLine("512") + report));
   EXPECT_EQ(outcome.exit_status, 0);
-  ExpectSet(setup.bin, "abc.zip", source, {512, 105});
-  EXPECT_EQ(Entries(setup.folder.path()), (std::vector<std::string>{"bin", "data"}));
+  ExpectSet(bench.bin, "abc.zip", source, {512, 105});
+  EXPECT_EQ(Entries(bench.folder.path()), (std::vector<std::string>{"bin", "data", "set"}));
 }
 
 // Started by its bare name: the set goes to the current folder and the
 // configuration file is looked for in the root folder, not next to it.
 TEST(SplitterRun, BareProgramNameWritesIntoTheCurrentFolder) {
   if (harness::Exists("/Trenzik.ini")) GTEST_SKIP() << "/Trenzik.ini exists on this machine";
-  SplitterFolder setup;
-  const std::string source = setup.Input("abc.zip", 600);
-  harness::LinkProgram(TRENZIK_PROGRAM, setup.data + "Trenzik");
-  harness::WriteFile(setup.data + "Trenzik.ini", "width=1\n");  // an error if it were read
-  setup.run.executable = setup.data + "Trenzik";
-  setup.run.words = {"Trenzik", "abc.zip", "512"};
-  RunOutcome outcome = harness::Run(setup.run);
+  Bench bench;
+  const std::string source = bench.Input(600);
+  harness::LinkProgram(TRENZIK_PROGRAM, bench.data + "Trenzik");
+  harness::WriteFile(bench.data + "Trenzik.ini", "width=1\n");  // an error if it were read
+  ProgramRun run = bench.Splitter();
+  run.executable = bench.data + "Trenzik";
+  run.words[0] = "Trenzik";
+  RunOutcome outcome = harness::Run(run);
   EXPECT_EQ(outcome.output,
-            WholeRun(SizeSet("512") + NoIniSizeKept("512") + SplitBody("abc.zip", "", 2)));
+            Console(SizeFromCommandLine("512") + SplitBody("abc.zip", "", 2)));
   EXPECT_EQ(outcome.exit_status, 0);
-  ExpectSet(setup.data, "abc.zip", source, {512, 105});
-  EXPECT_FALSE(harness::Exists(setup.bin + "abc.zip.1"));
+  ExpectSet(bench.data, "abc.zip", source, {512, 105});
+  EXPECT_FALSE(harness::Exists(bench.bin + "abc.zip.1"));
 }
 
 // Typed as a pattern that is also a file's own name: the set is named after
@@ -511,66 +474,59 @@ TEST(SplitterRun, BareProgramNameWritesIntoTheCurrentFolder) {
 // A typed name that is an entry's own name is that entry, wildcards or not:
 // the pattern x* would match x! first in byte order.
 TEST(SplitterRun, StoredNameIsTheEntryFound) {
-  SplitterFolder setup;
-  const std::string source = setup.Input("x*", 600, 11);
-  setup.Input("x!", 40, 12);
-  setup.Words({"x*", "512"});
-  RunOutcome outcome = harness::Run(setup.run);
+  Bench bench;
+  const std::string source = bench.Input(600, 11, "x*");
+  bench.Input(40, 12, "x!");
+  RunOutcome outcome = harness::Run(bench.Splitter({"x*", "512"}));
   EXPECT_EQ(outcome.output,
-            WholeRun(SizeSet("512") + NoIniSizeKept("512") + SplitBody("x*", setup.bin, 2)));
+            Console(SizeFromCommandLine("512") + SplitBody("x*", bench.bin, 2)));
   EXPECT_EQ(outcome.exit_status, 0);
-  ExpectSet(setup.bin, "x*", source, {512, 100});
-  EXPECT_FALSE(harness::Exists(setup.bin + "x!.1"));
+  ExpectSet(bench.bin, "x*", source, {512, 100});
+  EXPECT_FALSE(harness::Exists(bench.bin + "x!.1"));
 }
 
 // An existing set: stale segments longer than the new ones.
 struct StaleSet {
-  SplitterFolder setup;
+  Bench bench;
   std::string source;
   StaleSet() {
-    source = setup.Input("abc.zip", 1100);
-    harness::WriteFile(setup.bin + "abc.zip.1", "old segment");
-    harness::WriteFile(setup.bin + "abc.zip.2", std::string(2000, 'Z'));
-    harness::WriteFile(setup.bin + "abc.zip.3", std::string(3000, 'Q'));
-    setup.Words({"abc.zip", "512"});
+    source = bench.Input(1100);
+    harness::WriteFile(bench.bin + "abc.zip.1", "old segment");
+    harness::WriteFile(bench.bin + "abc.zip.2", std::string(2000, 'Z'));
+    harness::WriteFile(bench.bin + "abc.zip.3", std::string(3000, 'Q'));
   }
-  std::string Question() const {
-    return " '" + setup.bin + "abc.zip.1' already exists.\n Ok to overwrite all files(y/n)? ";
-  }
+  std::string Question() const { return Asked(bench.bin + "abc.zip.1"); }
 };
 
 TEST(SplitterOverwrite, YesRewritesEverySegmentWithoutAskingAgain) {
   StaleSet stale;
-  stale.setup.run.terminal = true;
-  stale.setup.run.steps = {Step{"(y/n)? ", "y", nullptr},
-                           Step{expected::kClosingPrompt, "x", nullptr}};
-  RunOutcome outcome = harness::Run(stale.setup.run);
+  RunOutcome outcome = harness::Run(harness::Answering(stale.bench.Splitter()));
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_EQ(outcome.output,
-            WholeRun(SizeSet("512") + NoIniSizeKept("512") +
-                     SplitBody("abc.zip", stale.setup.bin, 3,
-                               stale.Question() + "y\n\n Overwriting all existing files.\n\n")));
+            Console(SizeFromCommandLine("512") +
+                     SplitBody("abc.zip", stale.bench.bin, 3,
+                               stale.Question() + kAccepted)));
   EXPECT_EQ(outcome.exit_status, 0);
-  ExpectSet(stale.setup.bin, "abc.zip", stale.source, {512, 512, 93});
+  ExpectSet(stale.bench.bin, "abc.zip", stale.source, {512, 512, 93});
 }
 
 TEST(SplitterOverwrite, WithoutAConsoleNothingIsChanged) {
   StaleSet stale;
-  RunOutcome outcome = harness::Run(stale.setup.run);
-  EXPECT_EQ(outcome.output, WholeRun(SizeSet("512") + NoIniSizeKept("512") +
-                                     " Calculating file size.... Done!\n" + stale.Question() +
+  RunOutcome outcome = harness::Run(stale.bench.Splitter());
+  EXPECT_EQ(outcome.output, Console(SizeFromCommandLine("512") +
+                                     kMeasured + stale.Question() +
                                      "\xff\n\n" + expected::kAborted));
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(harness::ReadFile(stale.setup.bin + "abc.zip.1"), "old segment");
-  EXPECT_EQ(harness::ReadFile(stale.setup.bin + "abc.zip.2"), std::string(2000, 'Z'));
-  EXPECT_EQ(harness::ReadFile(stale.setup.bin + "abc.zip.3"), std::string(3000, 'Q'));
+  EXPECT_EQ(harness::ReadFile(stale.bench.bin + "abc.zip.1"), "old segment");
+  EXPECT_EQ(harness::ReadFile(stale.bench.bin + "abc.zip.2"), std::string(2000, 'Z'));
+  EXPECT_EQ(harness::ReadFile(stale.bench.bin + "abc.zip.3"), std::string(3000, 'Q'));
 }
 
 // A segment that cannot be created or written: the run stops there and the
 // segments completed before it stay. The set would be 512, 512, 93 bytes.
 struct OutputFailure {
   const char* name;
-  std::function<void(SplitterFolder&)> arrange;
+  std::function<void(const Bench&, ProgramRun&)> arrange;
   std::string tail;  // after the measuring line; {bin} stands for bin/
   std::size_t complete;
 };
@@ -580,20 +536,20 @@ void PrintTo(const OutputFailure& c, std::ostream* out) { *out << c.name; }
 class SplitterOutputFailureTest : public ::testing::TestWithParam<OutputFailure> {};
 
 TEST_P(SplitterOutputFailureTest, StopsAndKeepsEarlierSegments) {
-  SplitterFolder setup;
-  const std::string source = setup.Input("abc.zip", 1100);
-  setup.Words({"abc.zip", "512"});
-  GetParam().arrange(setup);
-  RunOutcome outcome = harness::Run(setup.run);
+  Bench bench;
+  const std::string source = bench.Input(1100);
+  ProgramRun run = bench.Splitter();
+  GetParam().arrange(bench, run);
+  RunOutcome outcome = harness::Run(run);
   std::string tail = GetParam().tail;
   if (std::size_t at = tail.find("{bin}"); at != std::string::npos) {
-    tail.replace(at, 5, setup.bin);
+    tail.replace(at, 5, bench.bin);
   }
-  EXPECT_EQ(outcome.output, WholeRun(SizeSet("512") + NoIniSizeKept("512") +
-                                     " Calculating file size.... Done!\n" + tail));
+  EXPECT_EQ(outcome.output, Console(SizeFromCommandLine("512") +
+                                     kMeasured + tail));
   EXPECT_EQ(outcome.exit_status, 1);
   const std::vector<std::size_t> full{512, 512, 93};
-  ExpectSegments(setup.bin, "abc.zip", source, 3,
+  ExpectSegments(bench.bin, "abc.zip", source, 3,
                  std::vector<std::size_t>(full.begin(), full.begin() + GetParam().complete),
                  std::string(5, '\0'));
   EXPECT_EQ(outcome.signal, 0);
@@ -602,85 +558,80 @@ TEST_P(SplitterOutputFailureTest, StopsAndKeepsEarlierSegments) {
 INSTANTIATE_TEST_SUITE_P(
     SplitterFailures, SplitterOutputFailureTest,
     ::testing::Values(
-        OutputFailure{"LimitHitInTheHeader", [](SplitterFolder& s) { s.run.file_size_limit = 5; },
+        OutputFailure{"LimitHitInTheHeader",
+                      [](const Bench&, ProgramRun& run) { run.file_size_limit = 5; },
                       " writing header....\nERROR:\n  cannot write file '{bin}abc.zip.1'\n", 0},
-        OutputFailure{"LimitHitInTheFirstSegment", [](SplitterFolder& s) { s.run.file_size_limit = 300; },
+        OutputFailure{"LimitHitInTheFirstSegment",
+                      [](const Bench&, ProgramRun& run) { run.file_size_limit = 300; },
                       " writing header.... Done!\n writing to abc.zip.1....\n"
                       "ERROR:\n  cannot write file '{bin}abc.zip.1'\n",
                       0},
         OutputFailure{"FirstSegmentCannotBeCreated",
-                      [](SplitterFolder& s) { harness::MakeFolder(s.bin + "abc.zip.1"); },
+                      [](const Bench& b, ProgramRun&) { harness::MakeFolder(b.bin + "abc.zip.1"); },
                       "\nERROR:\n  cannot create file\n", 0},
         // Started by a path whose folder has gone: nowhere to write the set.
         OutputFailure{"ProgramFolderMissing",
-                      [](SplitterFolder& s) { s.run.words[0] = s.folder / "gone/Trenzik"; },
+                      [](const Bench& b, ProgramRun& run) {
+                        run.words[0] = b.folder / "gone/Trenzik";
+                      },
                       "\nERROR:\n  cannot create file\n", 0},
         OutputFailure{"LaterSegmentCannotBeCreated",
-                      [](SplitterFolder& s) { harness::MakeFolder(s.bin + "abc.zip.3"); },
+                      [](const Bench& b, ProgramRun&) { harness::MakeFolder(b.bin + "abc.zip.3"); },
                       " writing header.... Done!\n writing to abc.zip.1.... Done!\n"
                       " writing to abc.zip.2.... Done!\nERROR:\n cannot create file\n",
                       2}),
     [](const ::testing::TestParamInfo<OutputFailure>& info) { return info.param.name; });
 
 // Words that do not fit a 512-byte work buffer are refused before any file
-// is touched.
-class SplitterLongWordTest : public ::testing::TestWithParam<int> {};
+// is touched: the file name (word 1), or the program's path (word 0).
+enum class LongWord { kFileName, kProgramPath };
+
+class SplitterLongWordTest : public ::testing::TestWithParam<LongWord> {};
 
 TEST_P(SplitterLongWordTest, IsRefused) {
-  SplitterFolder setup;
-  setup.Input("abc.zip", 1000);
-  if (GetParam() == 1) {
-    setup.Words({std::string(600, 'a'), "512"});
-  } else {
-    const std::string deep = setup.folder / (std::string(200, 'd') + "/" +
+  Bench bench;
+  bench.Input(1000);
+  ProgramRun run = bench.Splitter({std::string(600, 'a'), "512"});
+  if (GetParam() == LongWord::kProgramPath) {
+    const std::string deep = bench.folder / (std::string(200, 'd') + "/" +
                                              std::string(200, 'e') + "/" + std::string(200, 'f'));
     harness::LinkProgram(TRENZIK_PROGRAM, deep + "/Trenzik");
-    setup.run.executable = deep + "/Trenzik";
-    setup.run.words = {deep + "/Trenzik", "abc.zip"};
+    run.executable = deep + "/Trenzik";
+    run.words = {deep + "/Trenzik", "abc.zip"};
   }
-  RunOutcome outcome = harness::Run(setup.run);
-  EXPECT_EQ(outcome.output, WholeRun(kPathTooLong));
+  RunOutcome outcome = harness::Run(run);
+  EXPECT_EQ(outcome.output, Console(kPathTooLong));
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
-  EXPECT_EQ(Entries(setup.data), std::vector<std::string>{"abc.zip"});
+  EXPECT_EQ(Entries(bench.bin), (std::vector<std::string>{"Morvel", "Trenzik"}));
+  EXPECT_EQ(Entries(bench.data), std::vector<std::string>{"abc.zip"});
 }
 
-INSTANTIATE_TEST_SUITE_P(SplitterWords, SplitterLongWordTest, ::testing::Values(1, 0),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return "Word" + std::to_string(info.param);
+INSTANTIATE_TEST_SUITE_P(SplitterWords, SplitterLongWordTest,
+                         ::testing::Values(LongWord::kFileName, LongWord::kProgramPath),
+                         [](const ::testing::TestParamInfo<LongWord>& info) {
+                           return info.param == LongWord::kFileName ? "FileName" : "ProgramPath";
                          });
-
-}  // namespace
-
-namespace {
 
 // An input the lookup finds but nobody may read, root included: a sysfs
 // attribute that is write-only. Reported like a missing file, nothing made.
 TEST(SplitterInput, UnreadableInputIsNotFound) {
   const std::string write_only = "/sys/bus/pci/rescan";
   if (!harness::Exists(write_only)) GTEST_SKIP() << write_only << " is not on this machine";
-  SplitterFolder setup;
-  std::filesystem::create_symlink(write_only, setup.data + "abc.zip");
-  setup.Words({"abc.zip", "512"});
-  RunOutcome outcome = harness::Run(setup.run);
+  Bench bench;
+  std::filesystem::create_symlink(write_only, bench.data + "abc.zip");
+  RunOutcome outcome = harness::Run(bench.Splitter({"abc.zip", "512"}));
   EXPECT_EQ(outcome.output,
-            WholeRun(SizeSet("512") + NoIniSizeKept("512") +
-                     "\nERROR:\n  File not found. \n"
-                     "  Check the filename and try again.\n"));
+            Console(SizeFromCommandLine("512") + kNotFound));
   EXPECT_EQ(outcome.exit_status, 1);
-  EXPECT_EQ(Entries(setup.bin), std::vector<std::string>{"Trenzik"});
+  EXPECT_EQ(Entries(bench.bin), (std::vector<std::string>{"Morvel", "Trenzik"}));
 }
-
-}  // namespace
-
-namespace {
 
 // The input changes while the question waits, after it was measured: the
 // set would no longer agree with the count in its header, so the run stops.
 struct ChangedInput {
   const char* name;
   std::size_t new_size;
-  const char* progress;  // what the run gets through before it notices
+  int reached;  // the segment the run is writing when it notices
 };
 
 void PrintTo(const ChangedInput& c, std::ostream* out) { *out << c.name; }
@@ -689,33 +640,23 @@ class SplitterChangedInputTest : public ::testing::TestWithParam<ChangedInput> {
 
 TEST_P(SplitterChangedInputTest, StopsInsteadOfWritingAWrongSet) {
   StaleSet stale;
-  const std::string input = stale.setup.data + "abc.zip";
+  const std::string input = stale.bench.data + "abc.zip";
   const std::size_t new_size = GetParam().new_size;
-  stale.setup.run.terminal = true;
-  stale.setup.run.steps = {
-      Step{"(y/n)? ", "y",
-           [input, new_size](pid_t) {
-             std::filesystem::resize_file(input, new_size);
-           }},
-      Step{expected::kClosingPrompt, "x", nullptr}};
-  RunOutcome outcome = harness::Run(stale.setup.run);
+  ProgramRun run = harness::Answering(stale.bench.Splitter());
+  run.steps[0].action = [input, new_size](pid_t) { std::filesystem::resize_file(input, new_size); };
+  RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_EQ(outcome.output,
-            WholeRun(SizeSet("512") + NoIniSizeKept("512") + " Calculating file size.... Done!\n" +
-                     stale.Question() + "y\n\n Overwriting all existing files.\n\n" +
-                     " writing header.... Done!" + GetParam().progress +
-                     "\nERROR:\n  The file changed while it was being segmented.\n"));
+            Console(SizeFromCommandLine("512") + kMeasured +
+                     stale.Question() + kAccepted + Writing("abc.zip", GetParam().reached) +
+                     Error("The file changed while it was being segmented.")));
   EXPECT_EQ(outcome.exit_status, 1);
 }
 
 // 1100 bytes measured: 17 + 495, 512, 93.
 INSTANTIATE_TEST_SUITE_P(
     SplitterChanged, SplitterChangedInputTest,
-    ::testing::Values(ChangedInput{"Grown", 1200,
-                                   "\n writing to abc.zip.1.... Done!\n writing to abc.zip.2...."
-                                   " Done!\n writing to abc.zip.3...."},
-                      ChangedInput{"Shrunk", 700,
-                                   "\n writing to abc.zip.1.... Done!\n writing to abc.zip.2...."}),
+    ::testing::Values(ChangedInput{"Grown", 1200, 3}, ChangedInput{"Shrunk", 700, 2}),
     [](const ::testing::TestParamInfo<ChangedInput>& info) { return info.param.name; });
 
 }  // namespace

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "bench.h"
 #include "expected_text.h"
-#include "harness.h"
 
 namespace {
 
@@ -22,53 +22,15 @@ using harness::ProgramRun;
 using harness::RunOutcome;
 using harness::Step;
 
-const std::string kQuestion = " Ok to overwrite all files(y/n)? ";
-constexpr auto kDeadline = std::chrono::seconds(10);
+const std::string& kQuestion = expected::splitter::kQuestion;
 
-// Every field, the line discipline and both speeds included.
-bool SameWholeMode(const struct termios& a, const struct termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && a.c_line == b.c_line &&
-         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
-         cfgetospeed(&a) == cfgetospeed(&b);
+// Sent once the wait has switched the terminal to its mode (the harness
+// waits for it), so that the mode after the run tells whether the program
+// put it back.
+Step SignalAtTheWait(const std::string& wait_for, int signal_number) {
+  return Step{wait_for, "", [signal_number](pid_t child) { kill(child, signal_number); },
+              /*at_key_wait=*/true};
 }
-
-// The mode of a key wait: no line editing, echo, signal keys, flow control
-// or CR translation, one byte at a time.
-bool InWaitMode(const struct termios& mode) {
-  return (mode.c_lflag & (ICANON | ECHO | ISIG)) == 0 && (mode.c_iflag & (IXON | ICRNL)) == 0 &&
-         mode.c_cc[VMIN] == 1;
-}
-
-// Polls the terminal's mode until `wanted` holds; false (and a failure
-// named after `what`) when the deadline passes first.
-template <typename Condition>
-bool AwaitMode(Condition wanted, const char* what) {
-  const int terminal = harness::ActiveTerminal();
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-  struct termios mode {};
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (terminal >= 0 && tcgetattr(terminal, &mode) == 0 && wanted(mode)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ADD_FAILURE() << "the terminal never reached " << what << " within " << kDeadline.count()
-                << " s";
-  return false;
-}
-
-// Sends `signal_number` once the wait has switched the terminal to its
-// mode; without that the program is killed so that the run ends at once.
-std::function<void(pid_t)> SignalDuringTheWait(int signal_number) {
-  return [signal_number](pid_t child) {
-    if (AwaitMode(InWaitMode, "the key wait's mode")) {
-      kill(child, signal_number);
-    } else {
-      kill(child, SIGKILL);
-    }
-  };
-}
-
-using harness::QuestionSetup;
 
 enum class Wait { kQuestion, kClosing };
 
@@ -85,22 +47,23 @@ std::string CaseName(const ::testing::TestParamInfo<SignalCase>& info) {
 class SignalDuringAWait : public ::testing::TestWithParam<SignalCase> {};
 
 TEST_P(SignalDuringAWait, PutsTheWholeModeBackAndDiesOfTheSignal) {
-  QuestionSetup setup;
+  harness::Bench bench;
+  ProgramRun run = bench.SplitterAsking();
   const SignalCase& c = GetParam();
   if (c.wait == Wait::kQuestion) {
-    setup.run.steps = {Step{kQuestion, "", SignalDuringTheWait(c.signal_number)}};
+    run.steps = {SignalAtTheWait(kQuestion, c.signal_number)};
   } else {
-    setup.run.steps = {Step{kQuestion, "n", nullptr},
-                       Step{expected::kClosingPrompt, "", SignalDuringTheWait(c.signal_number)}};
+    run.steps = {Step{kQuestion, "n", nullptr},
+                 SignalAtTheWait(expected::kClosingPrompt, c.signal_number)};
   }
-  RunOutcome outcome = harness::Run(setup.run);
+  RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
   EXPECT_FALSE(outcome.timed_out);
   EXPECT_EQ(outcome.exit_status, -1);
   EXPECT_EQ(outcome.signal, c.signal_number) << strsignal(outcome.signal);
-  EXPECT_TRUE(SameWholeMode(outcome.mode_before, outcome.mode_after));
-  EXPECT_EQ(harness::ReadFile(setup.folder / "bin/abc.zip.1"), "old segment");
-  EXPECT_FALSE(harness::Exists(setup.folder / "bin/abc.zip.2"));
+  EXPECT_TRUE(harness::SameTerminalMode(outcome.mode_before, outcome.mode_after));
+  EXPECT_EQ(harness::ReadFile(bench.bin + "abc.zip.1"), "old segment");
+  EXPECT_FALSE(harness::Exists(bench.bin + "abc.zip.2"));
 }
 
 const int kTerminatingSignals[] = {SIGINT,  SIGQUIT, SIGTERM, SIGHUP,    SIGPIPE, SIGALRM,
@@ -127,7 +90,7 @@ char ProcessState(pid_t pid) {
 }
 
 bool AwaitState(pid_t pid, bool stopped) {
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
     if ((ProcessState(pid) == 'T') == stopped) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -139,34 +102,34 @@ bool AwaitState(pid_t pid, bool stopped) {
 // Stopped and continued during the question, the program is started as a
 // shell starts a job (JOB_PARENT_PROGRAM), so that the stop really stops it.
 TEST(StopDuringAWait, HandsTheModeBackWhileStoppedAndAnswersOneKeyAfter) {
-  QuestionSetup setup;
-  setup.run.words.insert(setup.run.words.begin(), {JOB_PARENT_PROGRAM, setup.run.executable});
-  setup.run.executable = JOB_PARENT_PROGRAM;
+  harness::Bench bench;
+  ProgramRun run = bench.SplitterAsking();
+  run.words.insert(run.words.begin(), {JOB_PARENT_PROGRAM, run.executable});
+  run.executable = JOB_PARENT_PROGRAM;
   struct termios while_stopped {};
+  pid_t program = -1;
   bool stopped_and_back = false;
+  // A failure here ends the run at once rather than leave it waiting.
   auto stop_and_continue = [&](pid_t parent) {
-    if (!AwaitMode(InWaitMode, "the question's mode")) {
+    // The job's process group holds the terminal; the program leads it.
+    program = tcgetpgrp(harness::ActiveTerminal());
+    if (program == parent || kill(program, SIGTSTP) != 0 || !AwaitState(program, true)) {
       kill(parent, SIGKILL);
       return;
     }
-    // The job's process group holds the terminal; the program leads it.
-    const pid_t program = tcgetpgrp(harness::ActiveTerminal());
-    ASSERT_NE(program, parent);
-    kill(program, SIGTSTP);
-    if (!AwaitState(program, true)) return;
     tcgetattr(harness::ActiveTerminal(), &while_stopped);
     kill(program, SIGCONT);
-    stopped_and_back = AwaitState(program, false) && AwaitMode(InWaitMode, "the question's mode");
+    stopped_and_back = AwaitState(program, false) && harness::AwaitKeyWaitMode();
   };
-  setup.run.steps = {Step{kQuestion, "n", stop_and_continue},
-                     Step{expected::kClosingPrompt, "x", nullptr}};
-  RunOutcome outcome = harness::Run(setup.run);
+  run.steps = {Step{kQuestion, "n", stop_and_continue},
+               Step{expected::kClosingPrompt, "x", nullptr}};
+  RunOutcome outcome = harness::Run(run);
   EXPECT_TRUE(outcome.steps_done);
-  EXPECT_TRUE(stopped_and_back);
+  EXPECT_TRUE(stopped_and_back) << "the program's process group is " << program;
   EXPECT_FALSE(outcome.timed_out);
-  EXPECT_TRUE(SameWholeMode(while_stopped, outcome.mode_before))
+  EXPECT_TRUE(harness::SameTerminalMode(while_stopped, outcome.mode_before))
       << "the terminal stayed in the wait's mode while the program was stopped";
-  EXPECT_TRUE(SameWholeMode(outcome.mode_after, outcome.mode_before));
+  EXPECT_TRUE(harness::SameTerminalMode(outcome.mode_after, outcome.mode_before));
   // The one key answered without Enter, and was not echoed.
   EXPECT_EQ(outcome.exit_status, 1);
   const std::size_t asked = outcome.output.find(kQuestion);
@@ -174,7 +137,7 @@ TEST(StopDuringAWait, HandsTheModeBackWhileStoppedAndAnswersOneKeyAfter) {
   EXPECT_EQ(outcome.output.substr(asked + kQuestion.size()),
             "n\n\n" + expected::kAborted + expected::kClosing);
   EXPECT_EQ(outcome.terminal_text.find('n'), std::string::npos) << outcome.terminal_text;
-  EXPECT_EQ(harness::ReadFile(setup.folder / "bin/abc.zip.1"), "old segment");
+  EXPECT_EQ(harness::ReadFile(bench.bin + "abc.zip.1"), "old segment");
 }
 
 }  // namespace

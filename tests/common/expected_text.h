@@ -80,19 +80,47 @@ inline std::string IniRead(int segment_size) {
 
 inline const std::string kMeasured = " Calculating file size.... Done!\n";
 
+// " writing header...." and the lines of segments 1 .. count, the last
+// one ending in its dots: where a run stops that fails in that segment.
+inline std::string Writing(const std::string& stored_name, int count) {
+  std::string written = " writing header.... Done!";
+  for (int k = 1; k <= count; ++k) {
+    written += (k > 1 ? " Done!\n writing to " : "\n writing to ") + stored_name + "." +
+               std::to_string(k) + "....";
+  }
+  return written;
+}
+
 // " writing header...." up to the last line of the report.
 inline std::string SplitWritten(const std::string& stored_name, const std::string& folder,
                                 int count) {
-  std::string written = " writing header.... Done!";
-  for (int k = 1; k <= count; ++k) {
-    written += "\n writing to " + stored_name + "." + std::to_string(k) + ".... Done!";
-  }
-  return written + "\n\n Successfully segmented!\n\n Reult :\n  Name of the file segmented: " +
+  return Writing(stored_name, count) +
+         " Done!\n\n Successfully segmented!\n\n Reult :\n  Name of the file segmented: " +
          stored_name + "\n  Name of the folder segmented files created :\n    " + folder +
          "\n  Total number of segment files: " + std::to_string(count) +
          "\n\n To bind the segmented files, just drag&drop '" + stored_name +
          ".1' file on 'Morvel' (Morvel.exe) program.\n";
 }
+
+// The size given on the command line, with no Trenzik.ini beside the program.
+inline std::string SizeFromCommandLine(const std::string& number) {
+  return " [segment size] is set to: " + number + "\n\n" +
+         "\n 'Trenzik.ini' file not found..\n"
+         " [segment size] is set from the command line: " +
+         number + "\n\n";
+}
+
+// The overwrite question about the segment 1 at `path`, and what follows
+// its accepting key.
+inline std::string Asked(const std::string& path) {
+  return " '" + path + "' already exists.\n" + kQuestion;
+}
+inline const std::string kAccepted = "y\n\n Overwriting all existing files.\n\n";
+
+inline std::string Error(const std::string& detail) { return "\nERROR:\n  " + detail + "\n"; }
+
+// A whole run's output around what lies between the banner and the closing prompt.
+inline std::string Console(const std::string& body) { return kSplitterBanner + body + kClosing; }
 
 }  // namespace splitter
 
@@ -137,6 +165,34 @@ inline std::string Joined(const std::string& segment_base, const std::string& st
                           const std::string& folder, int count) {
   return BoundAll(segment_base + ".", count) + Summary(stored_name, folder, count);
 }
+
+inline const std::string kNotFirst =
+    "\n ERROR : \n"
+    "\n  \"The file is not segmented with Trenzik.exe\" \n   or\n"
+    "  \"The file is not the first segmented file.\"  \n\n"
+    "  The first segmented file has extention of \".1\" \n\n" +
+    kAborted;
+
+inline std::string Failure(const std::string& detail) {
+  return "\n ERROR : \n\n  " + detail + "\n\n" + kAborted;
+}
+
+// The list of missing members (each line from MissingLine) and its end.
+inline std::string MissingLine(const std::string& display_name) {
+  return "\n ERROR :  File not found. - " + display_name;
+}
+inline std::string MissingListed(const std::string& lines) {
+  return lines + "\n\n  File(s) listed above not found. \n\n" + kAborted;
+}
+
+// The overwrite question about the output at `path`, the echo of the key
+// that answered it, and what follows an accepting one.
+inline std::string Asked(const std::string& path, const std::string& echo) {
+  return " '" + path + "' already exists.\n" + kQuestion + echo + "\n\n";
+}
+inline const std::string kOverwriting = "\n Overwriting existing file.\n";
+
+inline std::string Console(const std::string& body) { return kJoinerBanner + body + kClosing; }
 
 }  // namespace joiner
 

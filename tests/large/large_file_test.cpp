@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "bench.h"
 
 namespace {
 
@@ -37,9 +37,9 @@ const std::vector<Marker> kMarkers = {
     {kInputSize - 8, "the end!"},
 };
 
-void WriteAt(int fd, std::uint64_t offset, const std::string& bytes) {
-  ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
-            static_cast<ssize_t>(bytes.size()));
+bool WriteAt(int fd, std::uint64_t offset, const std::string& bytes) {
+  return pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+         static_cast<ssize_t>(bytes.size());
 }
 
 std::string ReadAt(const std::string& path, std::uint64_t offset, std::size_t size) {
@@ -57,22 +57,19 @@ std::uint64_t SizeOf(const std::string& path) {
 }
 
 TEST(LargeFile, SplitsAndJoinsAFileOfOverFourGiB) {
-  harness::TempFolder folder;
-  harness::LinkProgram(TRENZIK_PROGRAM, folder / "bin/Trenzik");
-  harness::LinkProgram(MORVEL_PROGRAM, folder / "bin/Morvel");
-  harness::MakeFolder(folder / "data");
-  const std::string input = folder / "data/big.bin";
+  harness::Bench bench;
+  const std::string input = bench.data + "big.bin";
   {
     int fd = open(input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(kInputSize)), 0);  // sparse
-    for (const Marker& marker : kMarkers) WriteAt(fd, marker.offset, marker.bytes);
+    bool written = ftruncate(fd, static_cast<off_t>(kInputSize)) == 0;  // sparse
+    for (const Marker& marker : kMarkers)
+      written = written && WriteAt(fd, marker.offset, marker.bytes);
     close(fd);
+    ASSERT_TRUE(written);
   }
 
-  harness::ProgramRun split;
-  split.executable = folder / "bin/Trenzik";
-  split.words = {split.executable, input, std::to_string(kSegmentSize)};
+  harness::ProgramRun split = bench.Splitter({"big.bin", std::to_string(kSegmentSize)});
   split.timeout_seconds = 600;
   harness::RunOutcome splitting = harness::Run(split);
   ASSERT_EQ(splitting.exit_status, 0) << splitting.output;
@@ -84,33 +81,31 @@ TEST(LargeFile, SplitsAndJoinsAFileOfOverFourGiB) {
   const std::uint64_t total = header + kInputSize;
   for (int k = 1; k <= 5; ++k) {
     const std::uint64_t expected = k < 5 ? kSegmentSize : total - 4 * kSegmentSize;
-    EXPECT_EQ(SizeOf(folder / ("bin/big.bin." + std::to_string(k))), expected) << k;
+    EXPECT_EQ(SizeOf(bench.bin + "big.bin." + std::to_string(k)), expected) << k;
   }
-  EXPECT_EQ(ReadAt(folder / "bin/big.bin.1", 0, 10), std::string("tavex\5\0\0\0\7", 10));
+  EXPECT_EQ(ReadAt(bench.bin + "big.bin.1", 0, 10), std::string("tavex\5\0\0\0\7", 10));
   for (const Marker& marker : kMarkers) {
     // Where the marker lies in the set, and which segment holds its first byte.
     const std::uint64_t at = header + marker.offset;
     const std::uint64_t k = at / kSegmentSize + 1;
     const std::uint64_t within = at % kSegmentSize;
-    std::string found = ReadAt(folder / ("bin/big.bin." + std::to_string(k)), within,
-                               marker.bytes.size());
+    std::string found =
+        ReadAt(bench.bin + "big.bin." + std::to_string(k), within, marker.bytes.size());
     if (found.size() < marker.bytes.size()) {  // runs on into the next segment
-      found += ReadAt(folder / ("bin/big.bin." + std::to_string(k + 1)), 0,
+      found += ReadAt(bench.bin + "big.bin." + std::to_string(k + 1), 0,
                       marker.bytes.size() - found.size());
     }
     EXPECT_EQ(found, marker.bytes) << marker.offset;
   }
   ASSERT_EQ(unlink(input.c_str()), 0);  // room on the disk for the copy
 
-  harness::ProgramRun join;
-  join.executable = folder / "bin/Morvel";
-  join.words = {join.executable, folder / "bin/big.bin.1"};
+  harness::ProgramRun join = bench.Joiner({"bin/big.bin.1"});
   join.timeout_seconds = 600;
   harness::RunOutcome joining = harness::Run(join);
   ASSERT_EQ(joining.exit_status, 0) << joining.output;
   EXPECT_NE(joining.output.find("  Total number of files binded: 5\n"), std::string::npos);
   EXPECT_LT(joining.max_rss_kib, kMemoryLimitKib);
-  const std::string output = folder / "bin/big.bin";
+  const std::string output = bench.bin + "big.bin";
   EXPECT_EQ(SizeOf(output), kInputSize);
   for (const Marker& marker : kMarkers) {
     EXPECT_EQ(ReadAt(output, marker.offset, marker.bytes.size()), marker.bytes) << marker.offset;

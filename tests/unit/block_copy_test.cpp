@@ -1,22 +1,18 @@
-// The block loop that every copy ends in, on whichever platform the tests
-// run: exact bytes at any offsets, an early end, and a failure on either
-// side told apart.
+// The copies on whichever platform the tests run: the block loop that every
+// copy ends in and the whole copy through each of the kernel's ways, with
+// exact bytes at any offsets, an early end, a whole file held to its
+// measured size, and a failure on either side told apart.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <random>
-#include <sstream>
 #include <string>
+#include <tuple>
 
 #include "common/copy_buffer.h"
 #include "file_folder_test.h"
 #include "platform/platform.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 class BlockCopyTest : public FileFolderTest {
  protected:
@@ -29,48 +25,57 @@ class BlockCopyTest : public FileFolderTest {
   platform::CopyBuffer buffer_{};
 };
 
-std::string Random(std::size_t size) { return RandomBytes(size, 7); }
+std::string Random(std::size_t size) { return testkit::RandomBytes(size, 7); }
 
-struct BlockCase {
-  const char* name;
-  std::uint64_t from_offset;
-  std::uint64_t to_offset;
-  std::uint64_t count;
-};
+// The ways a copy can go: the block loop alone, and the whole copy with
+// each of the kernel's ways first (where there is none, each falls back on
+// the block loop at once).
+enum class Way { kBlocks, kChosen, kPipe, kFileToFile };
+const Way kWays[] = {Way::kBlocks, Way::kChosen, Way::kPipe, Way::kFileToFile};
+const char* WayName(Way way) {
+  switch (way) {
+    case Way::kBlocks: return "Blocks";
+    case Way::kChosen: return "Chosen";
+    case Way::kPipe: return "Pipe";
+    case Way::kFileToFile: return "FileToFile";
+  }
+  return "";
+}
 
-void PrintTo(const BlockCase& c, std::ostream* out) { *out << c.name; }
+using RangeCase = std::tuple<Way, CopyCase>;
 
-class BlockLoopTest : public BlockCopyTest, public ::testing::WithParamInterface<BlockCase> {};
+class CopyRangeTest : public BlockCopyTest, public ::testing::WithParamInterface<RangeCase> {};
 
-TEST_P(BlockLoopTest, CopiesTheRangeOrWhatTheInputHolds) {
-  const BlockCase& c = GetParam();
-  const std::string source = Random(2 * kCopyBufferSize + 4321);
+TEST_P(CopyRangeTest, CopiesTheRangeOrWhatTheInputHolds) {
+  const auto& [way, c] = GetParam();
+  const std::string source = Random(kCopySourceSize);
   Write("in", source);
   const std::string before(c.to_offset, 'h');
-  Write("out", before);
   platform::FileHandle in = platform::OpenForReading(Path("in").c_str());
   platform::FileHandle out = OpenToWrite(Path("out"));
   ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
   ASSERT_TRUE(platform::WriteAt(out, 0, before.data(), before.size()));
+  const platform::KernelRoute routes[] = {
+      platform::KernelRoute::kChosen, platform::KernelRoute::kChosen, platform::KernelRoute::kPipe,
+      platform::KernelRoute::kFileToFile};
   const CopyOutcome outcome =
-      CopyBlocks(in, c.from_offset, out, c.to_offset, c.count, buffer_);
+      way == Way::kBlocks ? CopyBlocks(in, c.from_offset, out, c.to_offset, c.count, buffer_)
+                          : CopyRange(in, c.from_offset, out, c.to_offset, c.count, buffer_,
+                                      routes[static_cast<int>(way)]);
   platform::CloseFile(in);
   EXPECT_TRUE(platform::CloseFile(out));
-  const std::uint64_t held = source.size() - c.from_offset;
-  const std::uint64_t expected = c.count < held ? c.count : held;
   EXPECT_EQ(outcome.failure, CopyFailure::kNone);
-  EXPECT_EQ(outcome.copied, expected);
-  EXPECT_EQ(Read("out"), before + source.substr(c.from_offset, expected));
+  EXPECT_EQ(outcome.copied, CopiedBy(c));
+  EXPECT_EQ(Read("out"), before + source.substr(c.from_offset, CopiedBy(c)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, BlockLoopTest,
-    ::testing::Values(BlockCase{"ExactlyOneBuffer", 0, 0, kCopyBufferSize},
-                      BlockCase{"ShiftedAcrossBuffers", 3, 17, 2 * kCopyBufferSize + 5},
-                      BlockCase{"InputEndsEarly", 100, 0, 4 * kCopyBufferSize},
-                      BlockCase{"StartsAtTheEnd", 2 * kCopyBufferSize + 4321, 9, 10},
-                      BlockCase{"Nothing", 5, 5, 0}),
-    [](const ::testing::TestParamInfo<BlockCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Ranges, CopyRangeTest,
+                         ::testing::Combine(::testing::ValuesIn(kWays),
+                                            ::testing::ValuesIn(kCopyCases)),
+                         [](const ::testing::TestParamInfo<RangeCase>& info) {
+                           return std::string(WayName(std::get<0>(info.param))) +
+                                  std::get<1>(info.param).name;
+                         });
 
 // A whole file held to the size a check measured: the same size binds,
 // a byte more or less shows, at sizes that take each of the kernel's ways
@@ -93,7 +98,6 @@ TEST_P(WholeFileTest, CopiesTheMeasuredSizeAndShowsAChange) {
   const std::string source = Random(held);
   Write("in", source);
   const std::string before(c.to_offset, 'h');
-  Write("out", before);
   platform::FileHandle in = platform::OpenToCopy(Path("in").c_str());
   platform::FileHandle out = OpenToWrite(Path("out"));
   ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));

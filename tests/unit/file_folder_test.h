@@ -1,35 +1,18 @@
 // A test fixture with a fresh folder of its own and small helpers to put
 // bytes into files there and read them back, for the tests of the platform
-// layer and of the block copy.
+// layer and of the copies; and the ranges every way of copying is tried on.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 
+#include "common/copy_buffer.h"
 #include "platform/platform.h"
 #include "temp_folder.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#endif
-
-// A device opened for writing, which the programs never do; only where
-// devices are files (the tests that need one skip elsewhere).
-inline platform::FileHandle OpenDeviceForWriting(const char* path) {
-#ifndef _WIN32
-  const int fd = open(path, O_WRONLY | O_CLOEXEC);
-  return fd < 0 ? platform::kNoFile : platform::FileHandle{fd};
-#else
-  static_cast<void>(path);
-  return platform::kNoFile;
-#endif
-}
+#include "test_files.h"
 
 class FileFolderTest : public ::testing::Test {
  protected:
@@ -38,8 +21,9 @@ class FileFolderTest : public ::testing::Test {
     return folder_.string() + platform::kPathSeparator + name;
   }
   void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
+    testkit::WriteFile(Path(name), bytes);
   }
+  std::string Read(const std::string& name) const { return testkit::ReadFile(Path(name)); }
   // Opened as the programs open a segment: created, or written from offset
   // 0 in place.
   static platform::FileHandle OpenToWrite(const std::string& path) {
@@ -47,21 +31,43 @@ class FileFolderTest : public ::testing::Test {
     platform::OpenForOverwrite(path.c_str(), platform::FileIdentity{~0ull, ~0ull}, &target);
     return target.file;
   }
-  std::string Read(const std::string& name) const {
-    std::ifstream file(Path(name), std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-  }
 
   testkit::TempFolder temp_;
   std::filesystem::path folder_{temp_.path()};
 };
 
-// The same pseudo-random bytes for the same seed on every run.
-inline std::string RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
+// Ranges of a source of kCopySourceSize bytes: offsets whose pages line up
+// (the kernel's copy, where there is one) and offsets a header's few bytes
+// apart (the buffer), across more than one buffer's worth, and copies that
+// reach past the input's end or start there.
+struct CopyCase {
+  const char* name;
+  std::uint64_t from_offset;
+  std::uint64_t to_offset;
+  std::uint64_t count;
+};
+inline void PrintTo(const CopyCase& c, std::ostream* out) { *out << c.name; }
+
+inline constexpr std::uint64_t kCopySourceSize = 3 * kCopyBufferSize + 12345;
+inline constexpr std::uint64_t kBeyondAnyFile = std::uint64_t{1} << 40;
+inline constexpr CopyCase kCopyCases[] = {
+    {"WholeInput", 0, 0, kCopySourceSize},
+    {"ExactlyOneBuffer", 0, 0, kCopyBufferSize},
+    {"PagesLineUpAtAnOffset", 8192, 4096, 3 * kCopyBufferSize},
+    {"PagesLineUpTheOtherWay", 4096, 8192, 2 * kCopyBufferSize},
+    {"ShiftedByAHeader", 0, 17, kCopySourceSize},
+    {"ShiftedAcrossBuffers", 3, 17, 2 * kCopyBufferSize + 5},
+    {"ShiftedTheOtherWay", 1439983, 0, kCopyBufferSize + 1},
+    {"Short", 100, 0, 512},
+    {"ToTheEndOfTheInput", 17, 3, kBeyondAnyFile},
+    {"PagesLineUpToTheEnd", 4096, 0, kBeyondAnyFile},
+    {"InputEndsEarly", 100, 0, 4 * kCopyBufferSize},
+    {"StartsAtTheEnd", kCopySourceSize, 9, 10},
+    {"Nothing", 100, 100, 0},
+};
+
+// What a case copies: the count, or what the source holds from its offset.
+inline std::uint64_t CopiedBy(const CopyCase& c) {
+  const std::uint64_t held = kCopySourceSize - c.from_offset;
+  return c.count < held ? c.count : held;
 }

@@ -3,22 +3,18 @@
 // bytes, the same failure reports, nothing left behind in the pipe, no
 // wait on a special file.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <random>
-#include <sstream>
 #include <string>
+#include <tuple>
 
 #include "common/copy_buffer.h"
+#include "file_folder_test.h"
 #include "platform/platform.h"
 
 namespace {
@@ -37,48 +33,31 @@ const Route kRoutes[] = {{"Chosen", KernelRoute::kChosen},
 std::string RouteName(const ::testing::TestParamInfo<Route>& info) { return info.param.name; }
 void PrintTo(const Route& route, std::ostream* out) { *out << route.name; }
 
-std::string Random(std::size_t size) {
-  std::mt19937 generator(11);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
+std::string Random(std::size_t size) { return testkit::RandomBytes(size, 11); }
+
+platform::FileHandle Open(const std::string& path, int flags) {
+  return platform::FileHandle{open(path.c_str(), flags | O_CLOEXEC, 0666)};
 }
 
-class KernelCopyTest : public ::testing::TestWithParam<Route> {
+// The test's folder and one copy buffer, for a route of the kernel's.
+template <typename Param>
+class KernelFixture : public FileFolderTest, public ::testing::WithParamInterface<Param> {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/kernel_copy_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    folder_ = name;
     buffer_ = AcquireCopyBuffer();
     ASSERT_NE(buffer_.bytes, nullptr);
   }
-  void TearDown() override {
-    ReleaseCopyBuffer(buffer_);
-    std::filesystem::remove_all(folder_);
-  }
+  void TearDown() override { ReleaseCopyBuffer(buffer_); }
 
-  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& path) const {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-  }
-  platform::FileHandle Open(const std::string& path, int flags) const {
-    return platform::FileHandle{open(path.c_str(), flags | O_CLOEXEC, 0666)};
-  }
-  CopyOutcome Copy(platform::FileHandle from, std::uint64_t from_offset,
-                             platform::FileHandle to, std::uint64_t to_offset,
-                             std::uint64_t count) const {
+  platform::CopyBuffer buffer_{};
+};
+
+class KernelCopyTest : public KernelFixture<Route> {
+ protected:
+  CopyOutcome Copy(platform::FileHandle from, std::uint64_t from_offset, platform::FileHandle to,
+                   std::uint64_t to_offset, std::uint64_t count) const {
     return CopyRange(from, from_offset, to, to_offset, count, buffer_, GetParam().route);
   }
-
-  std::string folder_;
-  platform::CopyBuffer buffer_{};
 };
 
 TEST(CopyPipeTest, HoldsAWholeBuffer) {
@@ -88,34 +67,38 @@ TEST(CopyPipeTest, HoldsAWholeBuffer) {
   ReleaseCopyBuffer(buffer);
 }
 
-// Offsets that lie alike within a page and offsets a header apart, over
-// several pipe loads, and copies that reach past the input's end.
-TEST_P(KernelCopyTest, CopiesExactlyAndReportsTheEnd) {
-  const std::string source = Random(3 * kCopyBufferSize + 999);
+// The kernel's own report over the shared ranges: what it moved is in
+// place, and it tells a finished copy from an input that ended.
+using KernelRangeCase = std::tuple<Route, CopyCase>;
+
+class KernelRangeTest : public KernelFixture<KernelRangeCase> {};
+
+TEST_P(KernelRangeTest, CopiesExactlyAndReportsTheEnd) {
+  const auto& [route, c] = GetParam();
+  const std::string source = Random(kCopySourceSize);
   Write("in", source);
-  const struct {
-    std::uint64_t from_offset, to_offset, count;
-  } kCases[] = {{0, 0, source.size()},     {4096, 8192, 2 * kCopyBufferSize},
-                {0, 17, source.size()},    {1439983, 0, kCopyBufferSize + 1},
-                {17, 3, std::uint64_t{1} << 40}, {100, 0, 512}};
   platform::FileHandle in = Open(Path("in"), O_RDONLY);
-  ASSERT_TRUE(platform::IsOpen(in));
-  int k = 0;
-  for (const auto& c : kCases) {
-    const std::string out_path = Path("out" + std::to_string(++k));
-    platform::FileHandle out = Open(out_path, O_WRONLY | O_CREAT | O_TRUNC);
-    const std::uint64_t held = source.size() - c.from_offset;
-    const std::uint64_t expected = c.count < held ? c.count : held;
-    platform::KernelCopyResult kernel = platform::KernelCopy(
-        in, c.from_offset, out, c.to_offset, c.count, buffer_, GetParam().route);
-    EXPECT_EQ(kernel.copied, expected) << k;
-    EXPECT_EQ(kernel.stop, c.count <= held ? KernelStop::kFinished : KernelStop::kEnded) << k;
-    EXPECT_TRUE(platform::CloseFile(out));
-    EXPECT_EQ(Read(out_path), std::string(c.to_offset, '\0') + source.substr(c.from_offset, expected))
-        << k;
-  }
+  platform::FileHandle out = Open(Path("out"), O_WRONLY | O_CREAT | O_TRUNC);
+  ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
+  const platform::KernelCopyResult kernel =
+      platform::KernelCopy(in, c.from_offset, out, c.to_offset, c.count, buffer_, route.route);
   platform::CloseFile(in);
+  EXPECT_TRUE(platform::CloseFile(out));
+  const bool reaches_the_end = c.count > kCopySourceSize - c.from_offset;
+  EXPECT_EQ(kernel.copied, CopiedBy(c));
+  EXPECT_EQ(kernel.stop, reaches_the_end ? KernelStop::kEnded : KernelStop::kFinished);
+  // Whatever lies before the output's offset was never written: a hole.
+  EXPECT_EQ(Read("out"), std::string(kernel.copied > 0 ? c.to_offset : 0, '\0') +
+                             source.substr(c.from_offset, CopiedBy(c)));
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, KernelRangeTest,
+                         ::testing::Combine(::testing::ValuesIn(kRoutes),
+                                            ::testing::ValuesIn(kCopyCases)),
+                         [](const ::testing::TestParamInfo<KernelRangeCase>& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  std::get<1>(info.param).name;
+                         });
 
 TEST_P(KernelCopyTest, AFailedWriteIsAWriteFailure) {
   Write("in", Random(3 * kCopyBufferSize));
@@ -143,6 +126,33 @@ TEST_P(KernelCopyTest, AFailedReadIsAReadFailure) {
   platform::CloseFile(memory);
 }
 
+// This process's file size limit, with SIGXFSZ ignored so that a write
+// beyond it fails with EFBIG instead; both are put back when the object
+// goes, however the test ends.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    if (getrlimit(RLIMIT_FSIZE, &saved_) != 0) return;
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    set_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }
+  ~FileSizeLimit() {
+    if (old_handler_ == SIG_ERR) return;
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  struct rlimit saved_ {};
+  void (*old_handler_)(int) = SIG_ERR;
+  bool set_ = false;
+};
+
 // A file size limit stops the writing part-way through a pipe load: what
 // came before the limit is in place and counted, the rest is reported as a
 // write failure, and the pipe starts the next copy empty.
@@ -154,20 +164,16 @@ TEST_P(KernelCopyTest, AFileSizeLimitStopsTheWriteAndLeavesNothingBehind) {
   ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(limited));
 
   constexpr rlim_t kLimit = kCopyBufferSize + 4096 + 300;
-  struct rlimit saved {};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);  // EFBIG instead of the signal
-  struct rlimit limit = saved;
-  limit.rlim_cur = kLimit;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const CopyOutcome outcome = Copy(in, 5, limited, 17, 2 * kCopyBufferSize);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, old_handler);
-
+  CopyOutcome outcome{};
+  {
+    const FileSizeLimit limit(kLimit);
+    ASSERT_TRUE(limit.set());
+    outcome = Copy(in, 5, limited, 17, 2 * kCopyBufferSize);
+  }
   EXPECT_EQ(outcome.failure, CopyFailure::kWrite);
   EXPECT_EQ(outcome.copied, kLimit - 17);
   platform::CloseFile(limited);
-  EXPECT_EQ(Read(Path("limited")), std::string(17, '\0') + source.substr(5, kLimit - 17));
+  EXPECT_EQ(Read("limited"), std::string(17, '\0') + source.substr(5, kLimit - 17));
 
   platform::FileHandle next = Open(Path("next"), O_WRONLY | O_CREAT | O_TRUNC);
   const CopyOutcome after = Copy(in, 1000, next, 3, kCopyBufferSize);
@@ -175,7 +181,7 @@ TEST_P(KernelCopyTest, AFileSizeLimitStopsTheWriteAndLeavesNothingBehind) {
   EXPECT_EQ(after.copied, kCopyBufferSize);
   platform::CloseFile(next);
   platform::CloseFile(in);
-  EXPECT_EQ(Read(Path("next")), std::string(3, '\0') + source.substr(1000, kCopyBufferSize));
+  EXPECT_EQ(Read("next"), std::string(3, '\0') + source.substr(1000, kCopyBufferSize));
 }
 
 // Between two file systems copy_file_range may refuse (EXDEV); the copy is
@@ -186,13 +192,13 @@ TEST_P(KernelCopyTest, CopiesAcrossFileSystems) {
       here.st_dev == there.st_dev) {
     GTEST_SKIP() << "needs /dev/shm on a file system of its own";
   }
-  char name[] = "/dev/shm/kernel_copy_XXXXXX";
-  const int fd = mkstemp(name);
-  ASSERT_GE(fd, 0);
+  const testkit::TempFolder in_memory("/dev/shm");
+  const std::string target = in_memory / "copy";
   const std::string source = Random(2 * kCopyBufferSize + 77);
   Write("in", source);
   platform::FileHandle in = Open(Path("in"), O_RDONLY);
-  platform::FileHandle out{fd};
+  platform::FileHandle out = Open(target, O_WRONLY | O_CREAT | O_TRUNC);
+  ASSERT_TRUE(platform::IsOpen(in) && platform::IsOpen(out));
   // The chosen way falls back on the pipe when copy_file_range refuses.
   const platform::KernelCopyResult kernel =
       platform::KernelCopy(in, 0, out, 0, 17, buffer_, GetParam().route);
@@ -207,8 +213,7 @@ TEST_P(KernelCopyTest, CopiesAcrossFileSystems) {
   EXPECT_EQ(outcome.copied, source.size() - 5);
   platform::CloseFile(in);
   platform::CloseFile(out);
-  const std::string copied = Read(name);
-  unlink(name);
+  const std::string copied = testkit::ReadFile(target);
   EXPECT_EQ(copied.substr(0, 17),
             kernel.copied == 17 ? source.substr(0, 17) : std::string(17, '\0'));
   EXPECT_EQ(copied.substr(17), source.substr(5));

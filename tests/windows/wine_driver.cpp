@@ -29,31 +29,6 @@ std::string PrefixRoot() {
   return root;
 }
 
-// Sets an environment variable for the runs started while it lives.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_value_ = old != nullptr;
-    if (had_value_) old_value_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() {
-    if (had_value_) {
-      setenv(name_, old_value_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const char* name_;
-  bool had_value_ = false;
-  std::string old_value_;
-};
-
 std::string BackslashesFor(std::string path) {
   for (char& byte : path) {
     if (byte == '/') byte = '\\';
@@ -127,9 +102,10 @@ bool LocaleInstalled(const char* locale) {
 
 harness::RunOutcome Run(const Build& build, const Start& start) {
   PrefixFolder(build);
-  // Wine takes the ANSI code page of each process from its locale.
-  ScopedVariable locale("LC_ALL", start.locale);
   harness::ProgramRun run;
+  // Wine takes the ANSI code page of each process from its locale; the
+  // harness gives a run no locale but its own.
+  run.locale = {"LC_ALL=" + start.locale};
   run.executable = TRENZIK_WINE_RUN;
   run.words = {TRENZIK_WINE_RUN};
   if (start.console) run.words.push_back("--console");

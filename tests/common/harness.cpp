@@ -6,8 +6,13 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utmp.h>
@@ -17,10 +22,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
+
+#include "expected_text.h"
 
 namespace harness {
 
@@ -44,8 +50,13 @@ constexpr int kModePollMilliseconds = 1;
   if (!run.working_directory.empty() && chdir(run.working_directory.c_str()) != 0) _exit(126);
   // The signals a program may meet at their defaults, whatever the test
   // runner inherited: the programs must turn a file-size limit into EFBIG
-  // themselves, and die of an interrupt.
-  for (int signal_number : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) signal(signal_number, SIG_DFL);
+  // themselves, and die of an interrupt. A SIGQUIT leaves no core file.
+  for (int signal_number :
+       {SIGXFSZ, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM, SIGXCPU}) {
+    signal(signal_number, SIG_DFL);
+  }
+  const struct rlimit no_core {0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
   // What the programs print may follow the locale: the run's own, not the
   // test runner's.
   for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) unsetenv(name);
@@ -222,36 +233,163 @@ int ActiveTerminal() { return g_active_terminal; }
 
 bool SameTerminalMode(const struct termios& a, const struct termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+         a.c_lflag == b.c_lflag && a.c_line == b.c_line &&
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b);
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!file) throw std::runtime_error("cannot write " + path);
+ProgramRun Answering(ProgramRun run, const std::string& key) {
+  run.terminal = true;
+  run.steps = {Step{"(y/n)? ", key, nullptr}, Step{expected::kClosingPrompt, "x", nullptr}};
+  return run;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot read " + path);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
+bool AwaitKeyWaitMode() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    struct termios mode {};
+    const int terminal = g_active_terminal;
+    if (terminal >= 0 && InKeyWaitMode(terminal, kProgramKeyWait) &&
+        tcgetattr(terminal, &mode) == 0 && mode.c_cc[VMIN] == 1) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kModePollMilliseconds));
+  }
+  ADD_FAILURE() << "the terminal never reached the key wait's mode";
+  return false;
 }
 
-bool Exists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
+HeldRun::HeldRun(const ProgramRun& run, const std::string& prefix, const std::string& keys) {
+  int fds[2];
+  if (pipe(fds) != 0) Fail("pipe");
+  out_ = fds[0];
+  capacity_ = fcntl(fds[1], F_SETPIPE_SZ, 4096);
+  if (capacity_ <= 0 || static_cast<std::size_t>(capacity_) <= prefix.size()) {
+    close(fds[1]);
+    Fail("pipe size");
+  }
+  padding_ = static_cast<std::size_t>(capacity_) - prefix.size();
+  const std::string padding(padding_, '#');
+  if (write(fds[1], padding.data(), padding.size()) != static_cast<ssize_t>(padding.size())) {
+    close(fds[1]);
+    Fail("padding");
+  }
+  pid_ = keys.empty() ? fork() : forkpty(&master_, nullptr, nullptr, nullptr);
+  if (pid_ == 0) {
+    if (keys.empty()) setsid();
+    close(fds[0]);
+    StartChild(run, open("/dev/null", O_RDONLY), fds[1], 2);
+  }
+  close(fds[1]);
+  if (pid_ < 0) Fail("fork");
+  if (master_ >= 0 && write(master_, keys.data(), keys.size()) < 0) Fail("keys");
 }
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
-  return bytes;
+HeldRun::~HeldRun() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0) close(out_);
+  if (master_ >= 0) close(master_);
 }
 
-void MakeFolder(const std::string& path) { std::filesystem::create_directories(path); }
+bool HeldRun::Held() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int queued = 0;
+    if (ioctl(out_, FIONREAD, &queued) == 0 && queued == capacity_) return true;
+    if (waitpid(pid_, &status_, WNOHANG) != 0) {
+      reaped_ = true;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+void HeldRun::SignalAndWait(int signal_number) {
+  kill(pid_, signal_number);
+  waitpid(pid_, &status_, 0);
+  reaped_ = true;
+}
+
+RunOutcome HeldRun::Finish() {
+  RunOutcome outcome;
+  std::string all;
+  char block[4096];
+  if (master_ >= 0) fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  for (;;) {
+    // The terminal is drained too, so that no echo blocks the program.
+    while (master_ >= 0 && read(master_, block, sizeof block) > 0) {
+    }
+    const ssize_t got = read(out_, block, sizeof block);
+    if (got <= 0) break;
+    all.append(block, static_cast<std::size_t>(got));
+  }
+  if (!reaped_) waitpid(pid_, &status_, 0);
+  reaped_ = true;
+  outcome.output = all.substr(padding_);
+  if (WIFEXITED(status_)) outcome.exit_status = WEXITSTATUS(status_);
+  if (WIFSIGNALED(status_)) outcome.signal = WTERMSIG(status_);
+  return outcome;
+}
+
+SmallDisk::SmallDisk(const std::string& path) : path_(path) {
+  mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=2m") == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+}
+
+void SmallDisk::LeaveFree(std::size_t pages) const {
+  const std::string room = path_ + "/.room";
+  if (pages > 0) WriteFile(room, std::string(pages * 4096, 'r'));
+  const int fd = open((path_ + "/.filler").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  const std::string block(4096, 'f');
+  while (write(fd, block.data(), block.size()) > 0) {
+  }
+  close(fd);
+  if (pages > 0) std::filesystem::remove(room);
+}
+
+const char* SpecialName(Special kind) {
+  switch (kind) {
+    case Special::kFifo: return "Fifo";
+    case Special::kSocket: return "Socket";
+    case Special::kDevice: return "Device";
+    case Special::kDeviceLink: return "DeviceLink";
+    case Special::kFolder: return "Folder";
+    case Special::kDanglingLink: return "DanglingLink";
+  }
+  return "";
+}
+
+bool MakeSpecial(Special kind, const std::string& path) {
+  std::error_code failed;
+  switch (kind) {
+    case Special::kFifo: return mkfifo(path.c_str(), 0600) == 0;
+    case Special::kSocket: {
+      // The name stays when the socket is closed: nobody listens behind it.
+      struct sockaddr_un address {};
+      address.sun_family = AF_UNIX;
+      if (path.size() >= sizeof address.sun_path) return false;
+      path.copy(address.sun_path, path.size());
+      const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      const bool bound =
+          fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+      if (fd >= 0) close(fd);
+      return bound;
+    }
+    case Special::kDevice:
+      return mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;  // /dev/zero
+    case Special::kDeviceLink: std::filesystem::create_symlink("/dev/zero", path, failed); break;
+    case Special::kFolder: std::filesystem::create_directory(path, failed); break;
+    case Special::kDanglingLink: std::filesystem::create_symlink("nowhere", path, failed); break;
+  }
+  return !failed;
+}
 
 void LinkProgram(const std::string& target, const std::string& link) {
   std::filesystem::create_directories(std::filesystem::path(link).parent_path());
