@@ -191,7 +191,8 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
     // short file reported as a whole one.
     if (!platform::IsOpen(segment)) {
       DiscardOutput(run);
-      FailCannotOpenSegment(run.frame, DisplayName(run.display_name, segment_path, run.frame.paths));
+      FailCannotOpenSegment(run.frame,
+                            DisplayName(run.display_name, segment_path, run.frame.paths));
     }
     const std::uint64_t expected = i < count ? run.set.first_size : run.set.last_size;
     const char* display_name = ShowBinding(run, segment_path);

@@ -276,7 +276,7 @@ void PrintSummary(SplitRun& run) {
   Say(frame, kTotalFormat, kTotal, run.segment_count);
   ComposeSegmentPath(run.segment_path, run.set_base_path, 1);
   Say(frame, kToBindFormat, kToBind,
-      ShownName(DisplayName(run.display_name, run.segment_path, run.frame.paths)).text, kToBindTail);
+      ShownName(DisplayName(run.display_name, run.segment_path, frame.paths)).text, kToBindTail);
 }
 
 }  // namespace
