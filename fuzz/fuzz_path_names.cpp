@@ -35,7 +35,8 @@ std::vector<int> ForwardStates(const std::string& path) {
 void CheckSplit(const std::string& path, const char* exact, char separator,
                 const std::vector<int>& states) {
   const std::size_t length = path.size();
-  const std::size_t directory = DirectoryPartLength(exact, separator);
+  const PathRules rules{separator, kShiftJisLeadBytes};
+  const std::size_t directory = DirectoryPartLength(exact, rules);
   FUZZ_REQUIRE(directory <= length);
 
   // Where the directory part must end: after the last separator at index 1
@@ -60,15 +61,16 @@ void CheckSplit(const std::string& path, const char* exact, char separator,
 
   std::vector<char> buffer(path.begin(), path.end());
   buffer.push_back('\0');
-  char* result = StripToBaseName(buffer.data(), separator);
+  char* result = StripToBaseName(buffer.data(), rules);
   FUZZ_REQUIRE(result == buffer.data());
   FUZZ_REQUIRE(std::strcmp(result, path.c_str() + directory) == 0);
 
+  std::vector<char> shown(kWorkBufferSize);
+  FUZZ_REQUIRE(std::strcmp(DisplayName(shown.data(), exact, rules), result) == 0);
+
+  // The rules a run takes from this system split its own paths the same way.
   if (separator == platform::kPathSeparator) {
-    FUZZ_REQUIRE(DirectoryPartLength(exact) == directory);
-    std::vector<char> again(path.begin(), path.end());
-    again.push_back('\0');
-    FUZZ_REQUIRE(std::strcmp(StripToBaseName(again.data()), result) == 0);
+    FUZZ_REQUIRE(DirectoryPartLength(exact, SystemPathRules()) == directory);
   }
 }
 
@@ -87,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<int> states = ForwardStates(path);
   for (std::ptrdiff_t position = -2; position <= static_cast<std::ptrdiff_t>(length) + 2;
        ++position) {
-    const int state = ShiftJisScanState(exact.get(), position);
+    const int state = ShiftJisScanState(exact.get(), position, kShiftJisLeadBytes);
     FUZZ_REQUIRE(state == 0 || state == 1 || state == 2);
     if (position < 1 || position > static_cast<std::ptrdiff_t>(length)) {
       FUZZ_REQUIRE(state == 0);

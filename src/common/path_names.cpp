@@ -41,6 +41,8 @@ LeadByteTest PathLeadBytes() {
   return LeadByteTest{rule, page.is_lead_byte};
 }
 
+PathRules SystemPathRules() { return PathRules{platform::kPathSeparator, PathLeadBytes()}; }
+
 int ShiftJisScanState(const char* text, std::ptrdiff_t position, LeadByteTest lead) {
   if (position < 1 || static_cast<std::size_t>(position) > std::strlen(text)) return 0;
   int state = 0;
@@ -53,10 +55,6 @@ int ShiftJisScanState(const char* text, std::ptrdiff_t position, LeadByteTest le
     }
   }
   return state;
-}
-
-int ShiftJisScanState(const char* text, std::ptrdiff_t position) {
-  return ShiftJisScanState(text, position, kShiftJisLeadBytes);
 }
 
 namespace {
@@ -86,37 +84,17 @@ bool ContainsSeparator(const char* name, const char* separators, LeadByteTest le
   return false;
 }
 
-bool ContainsSeparator(const char* name, const char* separators) {
-  return ContainsSeparator(name, separators, PathLeadBytes());
-}
-
-char* StripToBaseName(char* path, char separator, LeadByteTest lead) {
-  std::size_t offset = BaseNameOffset(path, separator, lead);
+char* StripToBaseName(char* path, const PathRules& rules) {
+  std::size_t offset = BaseNameOffset(path, rules.separator, rules.lead);
   if (offset > 0) std::memmove(path, path + offset, std::strlen(path + offset) + 1);
   return path;
 }
 
-char* StripToBaseName(char* path, char separator) {
-  return StripToBaseName(path, separator, kShiftJisLeadBytes);
-}
-
-char* StripToBaseName(char* path) {
-  return StripToBaseName(path, platform::kPathSeparator, PathLeadBytes());
-}
-
-const char* DisplayName(char* buffer, const char* path) {
+const char* DisplayName(char* buffer, const char* path, const PathRules& rules) {
   CopyText(buffer, path);
-  return StripToBaseName(buffer);
+  return StripToBaseName(buffer, rules);
 }
 
-std::size_t DirectoryPartLength(const char* path, char separator, LeadByteTest lead) {
-  return BaseNameOffset(path, separator, lead);
-}
-
-std::size_t DirectoryPartLength(const char* path, char separator) {
-  return DirectoryPartLength(path, separator, kShiftJisLeadBytes);
-}
-
-std::size_t DirectoryPartLength(const char* path) {
-  return DirectoryPartLength(path, platform::kPathSeparator, PathLeadBytes());
+std::size_t DirectoryPartLength(const char* path, const PathRules& rules) {
+  return BaseNameOffset(path, rules.separator, rules.lead);
 }

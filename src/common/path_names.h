@@ -25,8 +25,16 @@ inline constexpr LeadByteTest kShiftJisLeadBytes{LeadByteRule::kShiftJis, nullpt
 // page keeps the fixed ranges.
 LeadByteRule ChooseLeadByteRule(unsigned code_page, unsigned max_char_size);
 
-// The test for this run's paths, from the platform's narrow code page.
+// The test for this system's paths, from the platform's narrow code page.
 LeadByteTest PathLeadBytes();
+
+// How paths are taken apart: the separator and the lead-byte test. A run
+// asks the system once (SystemPathRules) and passes its rules along.
+struct PathRules {
+  char separator;
+  LeadByteTest lead;
+};
+PathRules SystemPathRules();  // the platform's separator and PathLeadBytes()
 
 // Scan state after the bytes text[0 .. position-1]:
 //   0  the last byte ended a character (single byte, or an invalid trail byte);
@@ -35,7 +43,6 @@ LeadByteTest PathLeadBytes();
 // 0 at once when position is below 1 or beyond the text's length. Trail
 // bytes are 0x40..0xFC without 0x7F under every rule.
 int ShiftJisScanState(const char* text, std::ptrdiff_t position, LeadByteTest lead);
-int ShiftJisScanState(const char* text, std::ptrdiff_t position);  // the fixed ranges
 
 // Index where the last component of `path` begins: one past the last
 // separator that is not the second half of a double-byte character; 0 when
@@ -43,23 +50,18 @@ int ShiftJisScanState(const char* text, std::ptrdiff_t position);  // the fixed 
 std::size_t BaseNameOffset(const char* path, char separator, LeadByteTest lead);
 
 // Rewrites `path` in place to its last component and returns it.
-char* StripToBaseName(char* path, char separator, LeadByteTest lead);
-char* StripToBaseName(char* path, char separator);  // the fixed ranges
-char* StripToBaseName(char* path);  // the platform's separator and lead bytes
+char* StripToBaseName(char* path, const PathRules& rules);
 
 // The name a message shows for `path`: its last component, copied into the
 // work buffer `buffer` (left empty when the path does not fit one), which it
 // returns. `buffer` may be `path` itself.
-const char* DisplayName(char* buffer, const char* path);
+const char* DisplayName(char* buffer, const char* path, const PathRules& rules);
 
 // Length of the directory part: the path without its last component, the
 // separator kept; 0 when the path has no separator.
-std::size_t DirectoryPartLength(const char* path, char separator, LeadByteTest lead);
-std::size_t DirectoryPartLength(const char* path, char separator);  // the fixed ranges
-std::size_t DirectoryPartLength(const char* path);  // the platform's separator and lead bytes
+std::size_t DirectoryPartLength(const char* path, const PathRules& rules);
 
 // True when `name` holds one of the bytes in `separators` as a byte of its
 // own, not as the second half of a double-byte character (a backslash can
 // be one, a slash or a colon never).
 bool ContainsSeparator(const char* name, const char* separators, LeadByteTest lead);
-bool ContainsSeparator(const char* name, const char* separators);  // the platform's lead bytes

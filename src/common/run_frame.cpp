@@ -1,6 +1,7 @@
 #include "common/run_frame.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -15,7 +16,8 @@ RunFrame MakeRunFrame(const FrameProfile& profile) {
   frame.profile = &profile;
   frame.allocator = {std::malloc, std::free};
   frame.read_key = platform::ReadKey;
-  frame.console = stdout;
+  frame.write_text = platform::WriteConsoleText;
+  frame.paths = SystemPathRules();
   return frame;
 }
 
@@ -24,12 +26,7 @@ namespace {
 // Every message leaves in one piece: a console that receives a double-byte
 // character split across two writes shows two broken halves.
 void WriteText(const RunFrame& frame, const char* text, std::size_t size) {
-  if (frame.console == stdout) {
-    platform::WriteConsoleText(text, size);
-    return;
-  }
-  std::fwrite(text, 1, size, frame.console);
-  std::fflush(frame.console);
+  frame.write_text(text, size);
 }
 
 void SayList(const RunFrame& frame, const char* format, std::va_list arguments) {

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 
+#include "common/path_names.h"
 #include "common/work_buffers.h"
 #include "platform/platform.h"
 
@@ -37,17 +37,21 @@ struct BufferAllocator {
   void (*release)(void* block);
 };
 
-// Everything a run owns from its start to its ending.
+// Everything a run owns from its start to its ending. The key reader and the
+// text writer are replaceable so that a test can script the keys and catch
+// the text.
 struct RunFrame {
   const FrameProfile* profile;
   RunBuffers buffers;
   BufferAllocator allocator;
   int (*read_key)();
-  std::FILE* console;
+  // Writes one whole message; it is on the screen when the call returns.
+  void (*write_text)(const char* text, std::size_t size);
+  PathRules paths;  // asked of the system once, at the start
 };
 
-// A frame that allocates with malloc, reads keys from the console and
-// writes to standard output.
+// A frame that allocates with malloc, reads keys from the console, writes
+// to standard output and takes paths apart by the system's rules.
 RunFrame MakeRunFrame(const FrameProfile& profile);
 
 // One message: one printf-style call, on the screen when it returns.
@@ -76,7 +80,7 @@ void AllocateRunBuffers(RunFrame& frame);
 void ReleaseRunBuffers(RunFrame& frame);
 // The out-of-memory ending: FailWithError with the profile's line.
 [[noreturn]] void FailOutOfMemory(RunFrame& frame);
-// Work buffer k (1-based), as the program Parts number them.
+// Work buffer k (1-based), in the order the profile allocates them.
 inline char* WorkBuffer(RunFrame& frame, int k) { return frame.buffers.slot[k - 1]; }
 
 // Asks before `path` is replaced; returns when it cannot be opened for

@@ -11,7 +11,7 @@
 
 // The shown form of one name or path (at most a work buffer's worth):
 // bytes 0x01 .. 0x1F and 0x7F as \xNN, every other byte as it is, so that
-// code-page and Shift_JIS names read as ever. It lives for the message:
+// code-page and Shift_JIS names read as they are. It lives for the message:
 //   Say(frame, format, ShownName(path).text);
 struct ShownName {
   explicit ShownName(const char* name) {

@@ -24,7 +24,6 @@ struct JoinRun {
   platform::PathKind old_output;  // what the output's name held before the run
   platform::Replacement output;   // the new output, under a temporary name until it is whole
   std::uint64_t written;
-  std::int32_t segment_count;
   std::int32_t bound;
   ClosingBatch copied;  // segments done with, closed a batch at a time
 };
@@ -32,34 +31,28 @@ struct JoinRun {
 // The stored name comes from a file anybody may have made: it must name a
 // file in the folder of the segments and nothing else, and hold no byte that
 // would drive the terminal it is printed on.
-bool IsPlainName(const char* name, std::size_t name_length) {
+bool IsPlainName(const char* name, std::size_t name_length, LeadByteTest lead) {
   if (std::strlen(name) != name_length) return false;  // a NUL inside the name
   if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
   if (HoldsControlByte(name)) return false;
   if (platform::kRefusesDeviceNames && IsDeviceName(name)) return false;
-  return !ContainsSeparator(name, platform::kNameSeparators);
+  return !ContainsSeparator(name, platform::kNameSeparators, lead);
 }
 
-std::uint64_t ReadStoredName(JoinRun& run, platform::FileHandle first_segment) {
-  unsigned char bytes[kMaxHeaderLength];
-  std::int64_t size = ReadHeaderBytes(first_segment, bytes);
-  SegmentHeader header{};
-  if (size < 0 || DecodeSegmentHeader(bytes, static_cast<std::size_t>(size), &header) !=
-                      HeaderCheck::kValid) {
-    FailNotFirstSegment(run.frame);
-  }
-  run.segment_count = header.segment_count;
+// The output path: the folder of the segments and the name segment 1 stores.
+void ComposeOutputPath(JoinRun& run) {
+  const JoinerSet& set = run.set;
+  if (!set.header_whole) FailNotFirstSegment(run.frame);
+  const SegmentHeader& header = set.header;
   // An empty name leaves the bare folder as output path, which the create
   // step refuses; any other name must be plain.
-  if (header.name_length > 0 && !IsPlainName(header.name, header.name_length)) {
+  if (header.name_length > 0 &&
+      !IsPlainName(header.name, header.name_length, run.frame.paths.lead)) {
     FailNameNotPlain(run.frame, header.name, header.name_length);
   }
-  char* scratch = WorkBuffer(run.frame, kScratchBuffer);
-  CopyText(scratch, header.name);
-  if (!CopyText(run.output_path, run.set.directory_part) || !AppendText(run.output_path, scratch)) {
+  if (!CopyText(run.output_path, set.directory_part) || !AppendText(run.output_path, header.name)) {
     FailPathTooLong(run.frame);
   }
-  return HeaderLength(header.name_length);
 }
 
 // The output must never be one of the files the run is about to read.
@@ -78,15 +71,15 @@ void RefuseOutputInSet(JoinRun& run) {
     if (platform::SameFile(run.output_path, segment_path)) {
       FailOutputIsSegment(run.frame, run.output_path);
     }
-    if (k >= run.segment_count) break;
+    if (k >= run.set.segment_count) break;
   }
 }
 
 // Only a regular file (or a link, which the rename replaces) is replaced.
-// A folder cannot be created over, as ever; a FIFO or a device is refused
-// before the question.
+// A folder cannot be created over; a FIFO or a device is refused before the
+// question.
 void RefuseSpecialOutput(JoinRun& run) {
-  const char* stored_name = run.output_path + std::strlen(run.set.directory_part);
+  const char* stored_name = run.output_path + run.set.directory_length;
   if (*stored_name == '\0') FailCannotCreateOutput(run.frame);
   run.old_output = platform::LookAtPath(run.output_path);
   switch (run.old_output) {
@@ -110,9 +103,8 @@ void CreateOutput(JoinRun& run) {
       !platform::MayBeWritten(run.output_path)) {
     FailCannotCreateOutput(run.frame);
   }
-  const platform::FolderPath target{run.set.folder, run.output_path,
-                                    std::strlen(run.set.directory_part)};
-  switch (platform::BeginReplacement(target, run.old_output, &run.output)) {
+  switch (platform::BeginReplacement(InSetFolder(run.set, run.output_path), run.old_output,
+                                     &run.output)) {
     case platform::ReplacementStart::kStarted:
       return;
     case platform::ReplacementStart::kTooLong:
@@ -139,7 +131,7 @@ void DiscardOutput(JoinRun& run) { platform::DiscardReplacement(&run.output); }
 }
 
 const char* ShowBinding(JoinRun& run, const char* segment_path) {
-  const char* display_name = DisplayName(run.display_name, segment_path);
+  const char* display_name = DisplayName(run.display_name, segment_path, run.frame.paths);
   Say(run.frame, kBindingFormat, kBinding, ShownName(display_name).text);
   return display_name;
 }
@@ -169,23 +161,26 @@ void FinishSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t cou
   ++run.bound;
 }
 
-// Segment 1 was measured when its header was read again, a moment ago.
-void BindFirstSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t header_length,
-                      platform::CopyBuffer buffer) {
+// Segment 1 is the file the check opened, read and measured; the copy
+// shows whether it still holds that many bytes.
+void BindFirstSegment(JoinRun& run, platform::CopyBuffer buffer) {
   char* first_path = WorkBuffer(run.frame, kSegmentPathBuffer);
   ComposeSegmentPath(first_path, run.set.set_base_path, 1);
   const char* display_name = ShowBinding(run, first_path);
+  const std::uint64_t header_length = HeaderLength(run.set.header.name_length);
   const std::uint64_t count = run.set.first_size - header_length;
+  const platform::FileHandle segment = run.set.first_segment;
   RequireCopied(run, CopyRange(segment, header_length, run.output.file, run.written, count, buffer),
                 count, display_name);
   FinishSegment(run, segment, count);
 }
 
-// Each later segment is opened without asking its size again: the copy
-// itself shows whether it still holds what the check measured.
+// Each later segment is opened without a status call: the copy itself
+// shows whether it still holds what the check measured.
 void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
   char* segment_path = WorkBuffer(run.frame, kSegmentPathBuffer);
-  for (std::int32_t i = 2; i <= run.segment_count; ++i) {
+  const std::int32_t count = run.set.segment_count;
+  for (std::int32_t i = 2; i <= count; ++i) {
     if (!ComposeSegmentPath(segment_path, run.set.set_base_path, i)) {
       DiscardOutput(run);
       FailPathTooLong(run.frame);
@@ -199,15 +194,15 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
     // short file reported as a whole one.
     if (!platform::IsOpen(segment)) {
       DiscardOutput(run);
-      FailCannotOpenSegment(run.frame, DisplayName(run.display_name, segment_path));
+      FailCannotOpenSegment(run.frame,
+                            DisplayName(run.display_name, segment_path, run.frame.paths));
     }
-    const std::uint64_t expected =
-        i < run.segment_count ? run.set.first_size : run.set.last_size;
+    const std::uint64_t expected = i < count ? run.set.first_size : run.set.last_size;
     const char* display_name = ShowBinding(run, segment_path);
     RequireCopied(run, CopyWholeFile(segment, run.output.file, run.written, expected, buffer), expected,
                   display_name);
     FinishSegment(run, segment, expected);
-    if (i == run.segment_count) break;
+    if (i == count) break;
   }
 }
 
@@ -237,7 +232,7 @@ void PrintSummary(JoinRun& run) {
   Say(frame, kSuccessFormat, kSuccess);
   Say(frame, kResultFormat, kResult);
   Say(frame, kNameOfFileFormat, kNameOfFile,
-      ShownName(DisplayName(run.display_name, run.output_path)).text);
+      ShownName(DisplayName(run.display_name, run.output_path, frame.paths)).text);
   Say(frame, kFolderHeadingFormat, kFolderHeading);
   Say(frame, kFolderFormat, ShownName(run.set.directory_part).text);
   Say(frame, kTotalFormat, kTotal, run.bound);
@@ -254,16 +249,8 @@ void JoinSegments(RunFrame& frame, const JoinerSet& set) {
               {},
               0,
               0,
-              0,
               {}};
-  FirstSegment first = OpenFirstSegment(frame, set);
-  const std::uint64_t header_length = ReadStoredName(run, first.file);
-  char* first_path = WorkBuffer(frame, kSegmentPathBuffer);
-  ComposeSegmentPath(first_path, set.set_base_path, 1);
-  // Segment 1 must still be the one the check measured.
-  if (first.size != set.first_size || run.segment_count != set.segment_count) {
-    FailSegmentChanged(frame, DisplayName(run.display_name, first_path));
-  }
+  ComposeOutputPath(run);
   RefuseSpecialOutput(run);
   RefuseOutputInSet(run);
   PromptOverwrite(frame, run.output_path);
@@ -271,7 +258,7 @@ void JoinSegments(RunFrame& frame, const JoinerSet& set) {
   if (buffer.bytes == nullptr) FailOutOfMemory(frame);
   CreateOutput(run);
 
-  BindFirstSegment(run, first.file, header_length, buffer);
+  BindFirstSegment(run, buffer);
   BindLaterSegments(run, buffer);
   FinishOutput(run);
   platform::CloseFolder(set.folder);

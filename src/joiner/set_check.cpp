@@ -4,10 +4,9 @@
 #include <vector>
 
 #include "common/closing_batch.h"
-#include "common/frame_texts.h"
+#include "common/named_file.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
-#include "common/stored_names.h"
 #include "joiner/joiner_failures.h"
 #include "joiner/joiner_texts.h"
 
@@ -22,16 +21,17 @@ void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set) {
   char* found_name = WorkBuffer(frame, kFoundNameBuffer);
   char* directory_part = WorkBuffer(frame, kDirectoryPartBuffer);
   char* set_base_path = WorkBuffer(frame, kSetBasePathBuffer);
-  if (std::strlen(file_argument) >= kWorkBufferSize) FailPathTooLong(frame);
-  platform::EntryLookup lookup =
-      platform::FindDirectoryEntry(file_argument, found_name, kWorkBufferSize);
-  if (!lookup.found) FailSegmentNotFound(frame);
-  if (lookup.release_failed) Say(frame, kUnableToCloseFormat, kUnableToCloseHandle);
-  // The found name, not the typed one, names every segment the run opens
-  // and shows: a control byte in it would reach the terminal on every line.
-  if (HoldsControlByte(found_name)) FailFoundNameHoldsControlByte(frame, found_name);
-
-  CopyPrefix(directory_part, file_argument, DirectoryPartLength(file_argument));
+  switch (LookUpNamedFile(frame, file_argument, found_name)) {
+    case NamedFile::kFound:
+      break;
+    case NamedFile::kTooLong:
+      FailPathTooLong(frame);
+    case NamedFile::kAbsent:
+      FailSegmentNotFound(frame);
+    case NamedFile::kHoldsControlByte:
+      FailFoundNameHoldsControlByte(frame, found_name);
+  }
+  CopyPrefix(directory_part, file_argument, DirectoryPartLength(file_argument, frame.paths));
   // The found name less its last byte, whatever it is: abc.zip.1 gives abc.zip.
   if (!CopyText(set_base_path, directory_part) || !AppendText(set_base_path, found_name)) {
     FailPathTooLong(frame);
@@ -39,12 +39,9 @@ void LookUpSet(RunFrame& frame, const char* file_argument, JoinerSet* set) {
   const std::size_t length = std::strlen(set_base_path);
   if (length > 0) set_base_path[length - 1] = '\0';
   set->directory_part = directory_part;
+  set->directory_length = std::strlen(directory_part);
   set->set_base_path = set_base_path;
   set->folder = platform::OpenFolder(directory_part);
-}
-
-platform::FolderPath InSetFolder(const JoinerSet& set, const char* segment_path) {
-  return {set.folder, segment_path, std::strlen(set.directory_part)};
 }
 
 namespace {
@@ -55,9 +52,11 @@ char* ComposeMemberPath(RunFrame& frame, const JoinerSet& set, std::int32_t k) {
   return segment_path;
 }
 
-}  // namespace
-
-FirstSegment OpenFirstSegment(RunFrame& frame, const JoinerSet& set) {
+// Segment 1 is opened and its header read once, here; the run copies from
+// the same open file. Only the signature and the count decide here: a name
+// cut short is refused later, after the members' lists, with the name's
+// other faults.
+void ReadFirstSegment(RunFrame& frame, JoinerSet& set) {
   platform::FileFacts facts{};
   platform::FileHandle file =
       platform::OpenForReading(InSetFolder(set, ComposeMemberPath(frame, set, 1)), &facts);
@@ -67,14 +66,19 @@ FirstSegment OpenFirstSegment(RunFrame& frame, const JoinerSet& set) {
     FailNotFirstSegment(frame);
   }
   unsigned char bytes[kMaxHeaderLength];
-  std::int64_t size = ReadHeaderBytes(file, bytes);
-  std::int32_t count = 0;
-  if (size < 0 || DecodeSegmentStart(bytes, static_cast<std::size_t>(size), &count) !=
-                      HeaderCheck::kValid) {
+  const std::int64_t read = ReadHeaderBytes(file, bytes);
+  const std::size_t size = read < 0 ? 0 : static_cast<std::size_t>(read);
+  if (read < 0 || DecodeSegmentStart(bytes, size, &set.segment_count) != HeaderCheck::kValid) {
+    platform::CloseFile(file);
     FailNotFirstSegment(frame);
   }
-  return {file, count, facts.size};
+  set.header_whole = DecodeSegmentHeader(bytes, size, &set.header) == HeaderCheck::kValid;
+  set.first_segment = file;
+  set.first_size = facts.size;
+  set.last_size = facts.size;
 }
+
+}  // namespace
 
 namespace {
 
@@ -100,17 +104,14 @@ bool SizeFits(std::uint64_t size, std::int32_t k, std::int32_t count, std::uint6
 }
 
 const char* MemberName(RunFrame& frame, const char* segment_path) {
-  return DisplayName(WorkBuffer(frame, kScratchBuffer), segment_path);
+  return DisplayName(WorkBuffer(frame, kScratchBuffer), segment_path, frame.paths);
 }
 
 }  // namespace
 
 void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
-  FirstSegment first = OpenFirstSegment(frame, set);
-  platform::CloseFile(first.file);
-  set.segment_count = first.segment_count;
-  set.first_size = first.size;
-  set.last_size = first.size;
+  ReadFirstSegment(frame, set);
+  const std::int32_t count = set.segment_count;
 
   ClosingBatch checked;
   std::int32_t missing = 0;
@@ -121,25 +122,25 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   std::uint64_t middle_size = 0;
   // Every member is tried, also after a gap, so that all missing ones are
   // listed; the loop stops at N without stepping past the largest count.
-  for (std::int32_t k = 2; k <= first.segment_count; ++k) {
+  for (std::int32_t k = 2; k <= count; ++k) {
     char* segment_path = ComposeMemberPath(frame, set, k);
     std::uint64_t size = 0;
     if (!MemberSize(InSetFolder(set, segment_path), checked, &size)) {
       ListMissingMember(frame, MemberName(frame, segment_path));
       // A count that no real set has (a damaged header) is not probed to
       // its end.
-      if (++missing == kMaxListedMissing && k < first.segment_count) {
-        ListMissingCut(frame, first.segment_count);
+      if (++missing == kMaxListedMissing && k < count) {
+        ListMissingCut(frame, count);
         break;
       }
     } else {
-      if (!SizeFits(size, k, first.segment_count, first.size)) misfits.push_back(k);
-      if (k < first.segment_count) {
+      if (!SizeFits(size, k, count, set.first_size)) misfits.push_back(k);
+      if (k < count) {
         if (k == 2) middle_size = size;
         middle_agrees = middle_agrees && size == middle_size;
       }
     }
-    if (k == first.segment_count) {
+    if (k == count) {
       set.last_size = size;
       break;
     }
@@ -149,9 +150,9 @@ void CheckSetComplete(RunFrame& frame, JoinerSet& set) {
   // Segment 1 cut short (or taken from another set) disagrees with every
   // member after it; when those agree among themselves, segment 1 is the
   // one to copy again, and the last is judged by their size.
-  if (first.segment_count >= 3 && middle_agrees && middle_size != first.size) {
+  if (count >= 3 && middle_agrees && middle_size != set.first_size) {
     misfits.assign(1, 1);
-    if (set.last_size >= middle_size) misfits.push_back(first.segment_count);
+    if (set.last_size >= middle_size) misfits.push_back(count);
   }
   if (!misfits.empty()) {
     for (std::int32_t k : misfits) {

@@ -263,9 +263,10 @@ EntryLookup FindDirectoryEntry(const char* path, char* stored_name, std::size_t 
 void PrepareConsoleOutput();
 
 // Writes one whole message to standard output and flushes it, so that it is
-// on the screen when the call returns. On a Win32 console the bytes are read
-// in the ANSI code page and shown as the characters they stand for; a file
-// or a pipe receives the bytes unchanged.
+// on the screen when the call returns; a full pipe or terminal is waited on.
+// On a Win32 console the bytes are read in the ANSI code page and shown as
+// the characters they stand for; a file, a pipe or a POSIX terminal receives
+// the bytes unchanged. The run frame's default text writer.
 void WriteConsoleText(const char* text, std::size_t size);
 
 // The narrow code page that paths are written in, as the system describes

@@ -2,10 +2,9 @@
 
 #include <cstring>
 
-#include "common/frame_texts.h"
+#include "common/named_file.h"
 #include "common/path_names.h"
 #include "common/segment_format.h"
-#include "common/stored_names.h"
 #include "splitter/splitter_failures.h"
 #include "splitter/splitter_texts.h"
 
@@ -196,14 +195,16 @@ void RequireFileArgument(RunFrame& frame, int argc) {
 void LookUpInput(RunFrame& frame, const char* file_argument, SplitterSettings* settings) {
   char* stored_name = WorkBuffer(frame, kStoredNameBuffer);
   char* input_path = WorkBuffer(frame, kInputPathBuffer);
-  if (std::strlen(file_argument) >= kWorkBufferSize) FailPathTooLong(frame);
-  platform::EntryLookup lookup =
-      platform::FindDirectoryEntry(file_argument, stored_name, kWorkBufferSize);
-  if (!lookup.found) FailInputNotFound(frame);
-  if (lookup.release_failed) Say(frame, kUnableToCloseFormat, kUnableToCloseHandle);
-  // The found name becomes the set's names and goes into the header; a
-  // control byte in it would reach every terminal that shows them.
-  if (HoldsControlByte(stored_name)) FailNameHoldsControlByte(frame, stored_name);
+  switch (LookUpNamedFile(frame, file_argument, stored_name)) {
+    case NamedFile::kFound:
+      break;
+    case NamedFile::kTooLong:
+      FailPathTooLong(frame);
+    case NamedFile::kAbsent:
+      FailInputNotFound(frame);
+    case NamedFile::kHoldsControlByte:
+      FailNameHoldsControlByte(frame, stored_name);
+  }
   CopyText(input_path, file_argument);
   settings->input_path = input_path;
   settings->stored_name = stored_name;
@@ -225,7 +226,7 @@ bool SegmentSizeFromCommandLine(RunFrame& frame, int argc, char** argv,
 
 void FindProgramDirectory(RunFrame& frame, const char* program_path, SplitterSettings* settings) {
   char* directory = WorkBuffer(frame, kProgramDirectoryBuffer);
-  if (!CopyPrefix(directory, program_path, DirectoryPartLength(program_path))) {
+  if (!CopyPrefix(directory, program_path, DirectoryPartLength(program_path, frame.paths))) {
     FailPathTooLong(frame);
   }
   settings->program_directory = directory;

@@ -119,7 +119,7 @@ bool FlushNames(SplitRun& run) {
 
 void ShowWritingTo(SplitRun& run) {
   Say(run.frame, kWritingToFormat, kWritingTo,
-      ShownName(DisplayName(run.display_name, run.segment_path)).text);
+      ShownName(DisplayName(run.display_name, run.segment_path, run.frame.paths)).text);
 }
 
 // An existing segment k is written over (in place where the platform can
@@ -282,7 +282,7 @@ void PrintSummary(SplitRun& run) {
   Say(frame, kTotalFormat, kTotal, run.segment_count);
   ComposeSegmentPath(run.segment_path, run.set_base_path, 1);
   Say(frame, kToBindFormat, kToBind,
-      ShownName(DisplayName(run.display_name, run.segment_path)).text, kToBindTail);
+      ShownName(DisplayName(run.display_name, run.segment_path, frame.paths)).text, kToBindTail);
 }
 
 }  // namespace

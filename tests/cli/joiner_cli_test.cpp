@@ -192,6 +192,7 @@ struct MissingCase {
   std::vector<int> present;                 // besides segment 1
   std::vector<std::pair<int, int>> listed;  // ranges of the members listed
   bool cut;                                 // the list ends with the cut line
+  bool name_cut = false;  // segment 1 ends inside its name, which is judged after the list
 };
 
 class JoinerMissing : public ::testing::TestWithParam<MissingCase> {};
@@ -199,7 +200,8 @@ class JoinerMissing : public ::testing::TestWithParam<MissingCase> {};
 TEST_P(JoinerMissing, ListsThemInOrderAndCreatesNothing) {
   const MissingCase& c = GetParam();
   Bench bench;
-  harness::WriteFile(bench.set + "abc.zip.1", SegmentHeader(c.count, "abc.zip") + "data");
+  const std::string first = SegmentHeader(c.count, "abc.zip") + "data";
+  harness::WriteFile(bench.set + "abc.zip.1", c.name_cut ? first.substr(0, 13) : first);
   for (int k : c.present) {
     harness::WriteFile(bench.set + "abc.zip." + std::to_string(k), "data");
   }
@@ -230,7 +232,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MissingCase{"OneMoreThanAreListed", 1002, {}, {{2, 1001}}, true},
                       MissingCase{"PresentOnesDoNotCount", 1500, {500}, {{2, 499}, {501, 1002}},
                                   true},
-                      MissingCase{"LargestCount", 2147483647, {}, {{2, 1001}}, true}),
+                      MissingCase{"LargestCount", 2147483647, {}, {{2, 1001}}, true},
+                      MissingCase{"BeforeANameCutShort", 4, {3}, {{2, 2}, {4, 4}}, false, true}),
     [](const ::testing::TestParamInfo<MissingCase>& info) { return info.param.name; });
 
 // Segment k's name less its last byte is the set base path for k = 1 .. 9

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -21,26 +22,24 @@
 
 namespace {
 
-std::string Contents(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  char block[4096];
-  while (std::size_t got = std::fread(block, 1, sizeof block, file)) text.append(block, got);
-  return text;
-}
+// What the frame under test wrote, one entry for each call of its text
+// writer. Tests run one at a time, so one record serves them all.
+std::vector<std::string> g_writes;
+void RecordWrite(const char* text, std::size_t size) { g_writes.emplace_back(text, size); }
 
-// A frame that writes into a temporary file and reads scripted keys.
+// A frame that records its writes and reads scripted keys.
 struct TestFrame {
   RunFrame frame;
-  std::FILE* console;
   explicit TestFrame(const FrameProfile& profile) : frame(MakeRunFrame(profile)) {
-    console = std::tmpfile();
-    frame.console = console;
+    g_writes.clear();
+    frame.write_text = RecordWrite;
     frame.read_key = [] { return -1; };
   }
-  ~TestFrame() { std::fclose(console); }
-  std::string Output() { return Contents(console); }
+  std::string Output() const {
+    std::string text;
+    for (const std::string& piece : g_writes) text += piece;
+    return text;
+  }
 };
 
 std::string FramedLine(const char* text) {
@@ -63,6 +62,7 @@ class BannerTest : public ::testing::TestWithParam<const FrameProfile*> {};
 TEST_P(BannerTest, IsAnEmptyLineFourFramedLinesAndAnEmptyLine) {
   TestFrame test(*GetParam());
   PrintBanner(test.frame);
+  EXPECT_EQ(g_writes.size(), 1u) << "the banner leaves in one write";
   std::istringstream lines(test.Output());
   std::string line;
   std::getline(lines, line);
@@ -122,7 +122,7 @@ void AllocateFailingAt(const FrameProfile& profile, int fail_at) {
   _setmode(_fileno(stderr), _O_BINARY);
 #endif
   RunFrame frame = MakeRunFrame(profile);
-  frame.console = stderr;
+  frame.write_text = [](const char* text, std::size_t size) { std::fwrite(text, 1, size, stderr); };
   frame.read_key = [] { return -1; };
   frame.allocator = {FailingAllocate, CountingRelease};
   g_fail_at = fail_at;
@@ -162,21 +162,6 @@ INSTANTIATE_TEST_SUITE_P(
                       OutOfMemoryCase{"JoinerFirst", &kJoinerProfile, 1, kJoinerOutOfMemory},
                       OutOfMemoryCase{"JoinerLast", &kJoinerProfile, 6, kJoinerOutOfMemory}),
     [](const ::testing::TestParamInfo<OutOfMemoryCase>& info) { return info.param.name; });
-
-TEST(RunBuffers, AllocatesTheProfilesCountAndReleasesThemAll) {
-  TestFrame splitter(kSplitterProfile);
-  AllocateRunBuffers(splitter.frame);
-  EXPECT_EQ(splitter.frame.buffers.allocated, 7);
-  for (int k = 1; k <= 7; ++k) ASSERT_NE(WorkBuffer(splitter.frame, k), nullptr);
-  ReleaseRunBuffers(splitter.frame);
-  EXPECT_EQ(splitter.frame.buffers.allocated, 0);
-  EXPECT_EQ(splitter.Output(), "");
-
-  TestFrame joiner(kJoinerProfile);
-  AllocateRunBuffers(joiner.frame);
-  EXPECT_EQ(joiner.frame.buffers.allocated, 6);
-  ReleaseRunBuffers(joiner.frame);
-}
 
 TEST(FinishRun, ShowsTheClosingPromptWaitsForOneKeyAndEndsTheLine) {
   TestFrame test(kSplitterProfile);
@@ -243,7 +228,7 @@ void RefuseOverwriting() {
   const std::string path = folder / "existing_output";
   std::ofstream(path) << "old";
   RunFrame frame = MakeRunFrame(kJoinerProfile);
-  frame.console = std::tmpfile();
+  frame.write_text = [](const char*, std::size_t) {};
   frame.read_key = [] { return static_cast<int>('n'); };
   PromptOverwrite(frame, path.c_str());
 }
@@ -254,16 +239,17 @@ TEST(PromptOverwrite, RefusalAbortsWithStatusOne) {
 
 // Say formats each message whole before it writes it, in one piece: a
 // message longer than its first buffer, and a NUL from "%c", come out as
-// the exact bytes.
-TEST(Say, WritesLongMessagesAndNulBytesExactly) {
+// the exact bytes, one write each.
+TEST(Say, WritesEachMessageExactlyInOneWrite) {
   TestFrame test(kSplitterProfile);
   const std::string long_path(3000, 'p');
   Say(test.frame, " '%s' %s", long_path.c_str(), "already exists.");
   Say(test.frame, "%c\n\n", '\0');
   Say(test.frame, "%s", "");
   Say(test.frame, "%d|%s", -1, "x");
-  EXPECT_EQ(test.Output(), " '" + long_path + "' already exists." + std::string(1, '\0') +
-                               "\n\n-1|x");
+  const std::vector<std::string> expected = {" '" + long_path + "' already exists.",
+                                             std::string(1, '\0') + "\n\n", "", "-1|x"};
+  EXPECT_EQ(g_writes, expected);
 }
 
 }  // namespace

@@ -119,11 +119,20 @@ void PrepareConsoleOutput() {}
 
 // A terminal shows the bytes in its own character set; nothing to convert.
 // Straight to the descriptor: the text is out when the call returns, with no
-// stream buffer to pass through and flush on the way.
+// stream buffer to pass through and flush on the way. Standard output may
+// have been left non-blocking by whoever shares it: a full pipe or terminal
+// is waited on, not taken for a failure.
 void WriteConsoleText(const char* text, std::size_t size) {
   while (size > 0) {
     const ssize_t put = write(STDOUT_FILENO, text, size);
     if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno == EAGAIN) {
+      struct pollfd room {
+        STDOUT_FILENO, POLLOUT, 0
+      };
+      if (poll(&room, 1, -1) >= 0 || errno == EINTR) continue;
+      return;
+    }
     if (put <= 0) return;  // nowhere to show it; the run goes on, as with printf
     text += put;
     size -= static_cast<std::size_t>(put);
