@@ -38,7 +38,7 @@ struct DecodedKey {
 DecodedKey DecodeKeyBytes(const unsigned char* bytes, std::size_t count, bool more_may_come);
 
 // The fields of a Win32 KEY_EVENT_RECORD that decide the key code, as plain
-// data (platform_win32.cpp fills it from the record).
+// data (win32/win32_console.cpp fills it from the record).
 struct KeyEventFields {
   bool key_down;
   std::uint16_t virtual_key;
@@ -46,7 +46,7 @@ struct KeyEventFields {
   std::uint32_t control_state;  // dwControlKeyState
 };
 
-// The Win32 values the mapping reads (platform_win32.cpp checks them
+// The Win32 values the mapping reads (win32/win32_console.cpp checks them
 // against <windows.h>).
 namespace win32_key {
 inline constexpr std::uint32_t kEnhancedKey = 0x0100;  // ENHANCED_KEY

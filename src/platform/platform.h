@@ -1,5 +1,5 @@
 // The platform layer: everything that differs between Win32 and POSIX.
-// One implementation per platform (platform_win32.cpp, platform_posix.cpp);
+// One implementation per platform, split by concern (win32/, posix/);
 // CMake compiles exactly one of them. Program logic calls only what is here.
 #pragma once
 
