@@ -1,9 +1,7 @@
 // Files: opening, identity, reading and writing at offsets, flushing and
 // closing.
 #include <cstdio>
-#include <initializer_list>
 
-#include "common/path_names.h"
 #include "platform/win32/win32_internal.h"
 
 namespace platform {
@@ -116,13 +114,17 @@ bool AlreadyExists(DWORD error) {
 namespace {
 
 // Where the last component of `path` begins: after the last backslash,
-// slash or drive colon that is no second half of a double-byte character.
+// slash or drive colon that is no second half of a double-byte character of
+// the system's code page.
 std::size_t NameOffset(const char* path) {
-  const LeadByteTest lead = PathLeadBytes();
   std::size_t offset = 0;
-  for (const char separator : {'\\', '/', ':'}) {
-    const std::size_t after = BaseNameOffset(path, separator, lead);
-    if (after > offset) offset = after;
+  for (std::size_t k = 0; path[k] != '\0'; ++k) {
+    const auto byte = static_cast<unsigned char>(path[k]);
+    if (IsDBCSLeadByte(byte) && path[k + 1] != '\0') {
+      ++k;
+    } else if (byte == '\\' || byte == '/' || byte == ':') {
+      offset = k + 1;
+    }
   }
   return offset;
 }
