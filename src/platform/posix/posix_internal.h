@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -36,7 +38,7 @@ void ArmRemoval(int folder_fd, const char* name);
 void DisarmRemoval();
 // Held back around a step that must not be cut in two by a handler.
 struct HeldSignals {
-  unsigned char mask[128];  // the previous mask, as sigset_t
+  sigset_t previous_mask;
 };
 HeldSignals HoldSignals();
 void ReleaseSignals(const HeldSignals& held);

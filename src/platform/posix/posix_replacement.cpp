@@ -21,8 +21,8 @@ using posix::FolderDescriptor;
 
 namespace {
 
-// The new file is made private while it is written; at the commit it gets
-// the old file's mode, or the usual one for a new file.
+// A file that takes an old one's place is private while it is written and
+// gets the old mode at the commit; any other is made as a new file is.
 constexpr unsigned kPrivateMode = 0600;
 constexpr unsigned kNewFileMode = 0666;
 
@@ -67,13 +67,8 @@ void TakeOldFacts(Replacement* replacement) {
 // Where the process may not give the file away, it stays the process's own
 // with the old mode, never wider.
 void GiveOldFacts(const Replacement& replacement) {
+  if (!replacement.keeps_old_facts) return;
   const int fd = Descriptor(replacement.file);
-  if (!replacement.keeps_old_facts) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, static_cast<mode_t>(kNewFileMode) & ~mask);
-    return;
-  }
   struct stat own;
   bool owner_kept = fstat(fd, &own) == 0 &&
                     static_cast<std::int64_t>(own.st_uid) == replacement.old_owner &&
@@ -139,7 +134,9 @@ ReplacementStart BeginReplacement(const FolderPath& target, PathKind old_kind,
     }
     // Created and watched in one step: no signal falls between the two.
     const posix::HeldSignals held = posix::HoldSignals();
-    const int fd = posix::CreateExclusivelyAt(folder_fd, replacement->temporary, kPrivateMode);
+    const int fd = posix::CreateExclusivelyAt(
+        folder_fd, replacement->temporary,
+        replacement->keeps_old_facts ? kPrivateMode : kNewFileMode);
     const int open_error = errno;
     if (fd >= 0) posix::ArmRemoval(folder_fd, replacement->temporary);
     posix::ReleaseSignals(held);

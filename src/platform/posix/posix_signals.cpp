@@ -115,21 +115,16 @@ void CatchSignalsForRun() {
 }
 
 HeldSignals HoldSignals() {
-  static_assert(sizeof(sigset_t) <= sizeof(HeldSignals::mask), "a signal mask fits");
   sigset_t set;
   sigemptyset(&set);
   for (const CaughtSignal& caught : kCaughtSignals) sigaddset(&set, caught.number);
-  sigset_t previous;
-  sigprocmask(SIG_BLOCK, &set, &previous);
-  HeldSignals held{};
-  std::memcpy(held.mask, &previous, sizeof previous);
+  HeldSignals held;
+  sigprocmask(SIG_BLOCK, &set, &held.previous_mask);
   return held;
 }
 
 void ReleaseSignals(const HeldSignals& held) {
-  sigset_t previous;
-  std::memcpy(&previous, held.mask, sizeof previous);
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  sigprocmask(SIG_SETMASK, &held.previous_mask, nullptr);
 }
 
 void ArmRemoval(int folder_fd, const char* name) {

@@ -109,6 +109,23 @@ bool AlreadyExists(DWORD error) {
   return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
+HANDLE CreateBeside(const char* path, std::size_t folder_length, char* beside, bool* too_long) {
+  *too_long = false;
+  constexpr unsigned kAttempts = 100;
+  for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+    const int length = std::snprintf(beside, kArmedPathCapacity, "%.*s.%08lx-%02u.tmp",
+                                     static_cast<int>(folder_length), path,
+                                     static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+    if (length < 0 || static_cast<std::size_t>(length) >= kArmedPathCapacity) {
+      *too_long = true;
+      return INVALID_HANDLE_VALUE;
+    }
+    const HANDLE handle = CreateExclusively(beside);
+    if (handle != INVALID_HANDLE_VALUE || !AlreadyExists(GetLastError())) return handle;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace win32
 
 namespace {
@@ -135,22 +152,9 @@ std::size_t NameOffset(const char* path) {
 // its target, where a delete or an open would follow a link that Wine does
 // not show as one. A folder, or a link to one, refuses the rename and stays.
 OverwriteOpen ReplaceName(const char* path, OverwriteTarget* target) {
-  const std::size_t folder_length = NameOffset(path);
   char beside[win32::kArmedPathCapacity];
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  constexpr int kAttempts = 100;
-  for (int attempt = 0; attempt < kAttempts && handle == INVALID_HANDLE_VALUE; ++attempt) {
-    const int length = std::snprintf(beside, sizeof beside, "%.*s~%lx-%d.tmp",
-                                     static_cast<int>(folder_length), path,
-                                     static_cast<unsigned long>(GetCurrentProcessId()), attempt);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof beside) {
-      return OverwriteOpen::kFailed;
-    }
-    handle = CreateExclusively(beside);
-    if (handle == INVALID_HANDLE_VALUE && !AlreadyExists(GetLastError())) {
-      return OverwriteOpen::kFailed;
-    }
-  }
+  bool too_long = false;
+  const HANDLE handle = win32::CreateBeside(path, NameOffset(path), beside, &too_long);
   if (handle == INVALID_HANDLE_VALUE) return OverwriteOpen::kFailed;
   // An interruption between the two steps leaves no stray file.
   win32::ArmRemoval(beside);

@@ -32,6 +32,14 @@ HANDLE CreateExclusively(const char* path);
 
 bool AlreadyExists(DWORD error);
 
+// A new file under a hidden name of its own beside a file whose folder is
+// the first `folder_length` bytes of `path`: ".<process, 8 hex digits>-<n>.tmp",
+// of one length whatever the process number and ending in a letter, so that
+// it is never a member of a set. The name goes to `beside` (at least
+// kArmedPathCapacity bytes). INVALID_HANDLE_VALUE when none can be made;
+// `too_long` then says whether the name would not fit.
+HANDLE CreateBeside(const char* path, std::size_t folder_length, char* beside, bool* too_long);
+
 // The control unit (win32_control.cpp) owns the console control handlers.
 // The longest path of a temporary file that the handler can remove.
 inline constexpr std::size_t kArmedPathCapacity = 512;

@@ -1,13 +1,10 @@
 // The temporary file that becomes the output, and its move over the target
 // once it is whole; until then a console event removes it.
-#include <cstdio>
-
 #include "platform/win32/win32_internal.h"
 
 namespace platform {
 
 using win32::AlreadyExists;
-using win32::CreateExclusively;
 using win32::FromHandle;
 using win32::ToHandle;
 
@@ -17,18 +14,6 @@ namespace {
 // never among them (such a file is not replaced), nor what the system sets.
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-// Hidden beside the target, ending in a letter so that it is never a member
-// of a set, and of one length whatever the process number.
-bool ComposeTemporaryPath(const Replacement& replacement, unsigned attempt, char* path,
-                          std::size_t capacity) {
-  const int length = std::snprintf(path, capacity, "%.*s.%08lx-%02u.tmp",
-                                   static_cast<int>(replacement.target.name_offset),
-                                   replacement.target.path,
-                                   static_cast<unsigned long>(GetCurrentProcessId()), attempt);
-  return length > 0 && static_cast<std::size_t>(length) < capacity &&
-         static_cast<std::size_t>(length) < win32::kArmedPathCapacity;
-}
 
 }  // namespace
 
@@ -41,21 +26,16 @@ ReplacementStart BeginReplacement(const FolderPath& target, PathKind old_kind,
                                                           : INVALID_FILE_ATTRIBUTES;
   replacement->keeps_old_facts = attributes != INVALID_FILE_ATTRIBUTES;
   replacement->old_mode = replacement->keeps_old_facts ? attributes & kKeptAttributes : 0;
-  constexpr unsigned kAttempts = 100;
-  for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
-    if (!ComposeTemporaryPath(*replacement, attempt, replacement->temporary,
-                              sizeof replacement->temporary)) {
-      return ReplacementStart::kTooLong;
-    }
-    const HANDLE handle = CreateExclusively(replacement->temporary);
-    if (handle != INVALID_HANDLE_VALUE) {
-      win32::ArmRemoval(replacement->temporary);
-      replacement->file = FromHandle(handle);
-      return ReplacementStart::kStarted;
-    }
-    if (!AlreadyExists(GetLastError())) return ReplacementStart::kFailed;
+  static_assert(sizeof replacement->temporary >= win32::kArmedPathCapacity, "a name fits");
+  bool too_long = false;
+  const HANDLE handle =
+      win32::CreateBeside(target.path, target.name_offset, replacement->temporary, &too_long);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return too_long ? ReplacementStart::kTooLong : ReplacementStart::kFailed;
   }
-  return ReplacementStart::kFailed;
+  win32::ArmRemoval(replacement->temporary);
+  replacement->file = FromHandle(handle);
+  return ReplacementStart::kStarted;
 }
 
 ReplacementEnd CommitReplacement(Replacement* replacement) {
