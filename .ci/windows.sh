@@ -25,7 +25,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 install_missing cmake g++ make libgtest-dev googletest mingw-w64 locales \
   wine wine64 wine32:i386 tmux
-if ! locale -a | grep -qix 'ja_JP.utf8'; then
+if ! grep -qix 'ja_JP.utf8' <<<"$(locale -a)"; then
   echo "Making the locale ja_JP.UTF-8"
   localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
