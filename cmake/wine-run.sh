@@ -64,9 +64,9 @@ detached() {
 run_program() {
   close_inherited
   if [[ "$console" == yes ]]; then
-    exec "$wine" "$@" </dev/tty
+    exec "${loader[@]}" "$@" </dev/tty
   fi
-  exec "$wine" "$@"
+  exec "${loader[@]}" "$@"
 }
 
 # The 64-bit prefix gets the 64-bit loader directly. Debian's `wine` always
@@ -83,6 +83,19 @@ if [[ "$arch" == win64 ]]; then
   done
 fi
 
+# Debian's loaders come without Wine's preloader, which would reserve the
+# addresses Windows programs expect before anything else is mapped. The
+# 64-bit loader is linked at 0x7d000000 and the kernel places its heap at a
+# random point in the gigabyte above; now and then that heap covers
+# 0x7ffe0000, where Wine must map the shared user data, and the program
+# ends at once with "failed to map the shared user data" (six starts in
+# about 38,000 here). Without the randomisation the heap starts right after
+# the loader, far below that address.
+loader=("$wine")
+if command -v setarch >/dev/null; then
+  loader=(setarch "$(uname -m)" -R "$wine")
+fi
+
 mkdir -p "$prefixes"
 
 # A new prefix is written out only when its wineserver ends; until then
@@ -91,7 +104,7 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   (
     flock 9
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-      detached "$wine" wineboot --init
+      detached "${loader[@]}" wineboot --init
       detached wineserver --wait
     fi
   ) 9>"$prefixes/.$arch.lock"
@@ -105,7 +118,7 @@ fi
 (
   flock 8
   if detached wineserver -p"${TRENZIK_WINESERVER_LINGER:-10}"; then
-    detached "$wine" cmd.exe /c exit || true
+    detached "${loader[@]}" cmd.exe /c exit || true
   fi
 ) 8>"$prefixes/.$arch.server.lock"
 
