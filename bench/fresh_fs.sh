@@ -21,8 +21,13 @@ drop_fs() {
     losetup -d "$fs_loop" 2>/dev/null || true
     fs_loop=
   fi
-  rm -f "$work/fs.img"
 }
+
+# The images stay to the end, one per size, and are made anew inside only:
+# blocks allocated once on the disk beneath. Writing into the holes of a
+# new image on this machine's ext4 took from 0.5 s to 8 s for the same
+# gigabyte, since that file system allocates slowly after deletions.
+drop_images() { rm -f "$work"/fs-*.img; }
 
 fresh_fs() {
   local kind=$1 mib=$2
@@ -31,13 +36,15 @@ fresh_fs() {
   fs_root=$work/fs$fs_count
   mkdir "$fs_root"
   if [[ $kind == ext4 ]]; then
-    truncate -s "${mib}M" "$work/fs.img"
+    local image=$work/fs-$mib.img
+    [[ -f $image ]] || fallocate -l "${mib}M" "$image" 2>/dev/null || truncate -s "${mib}M" "$image"
     # Direct I/O on the loop device: the image's pages are not cached twice,
     # and a sync really ends the writing.
-    fs_loop=$(losetup --find --show --direct-io=on "$work/fs.img" 2>/dev/null ||
-              losetup --find --show "$work/fs.img" 2>/dev/null) || fs_loop=
-    # noinit_itable: no background thread zeroing inode tables during the runs.
-    if [[ -n $fs_loop ]] && mkfs.ext4 -q -F "$fs_loop" >/dev/null 2>&1 &&
+    fs_loop=$(losetup --find --show --direct-io=on "$image" 2>/dev/null ||
+              losetup --find --show "$image" 2>/dev/null) || fs_loop=
+    # noinit_itable: no background thread zeroing inode tables during the
+    # runs; nodiscard: the image keeps its blocks.
+    if [[ -n $fs_loop ]] && mkfs.ext4 -q -F -E nodiscard "$fs_loop" >/dev/null 2>&1 &&
        mount -o noinit_itable "$fs_loop" "$fs_root" 2>/dev/null; then
       return
     fi

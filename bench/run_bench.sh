@@ -49,7 +49,7 @@ measure=(python3 "$here/bench/measure.py" run)
 ulimit -s 65536
 work=$(mktemp -d "${TMPDIR:-/tmp}/trenzik-bench-XXXXXX")
 source "$here/bench/fresh_fs.sh"
-trap 'drop_fs; rm -rf "$work"' EXIT
+trap 'drop_fs; drop_images; rm -rf "$work"' EXIT
 head -c $((size_mib << 20)) /dev/urandom >"$work/master.bin"
 
 # stage MIB FS_MIB: a new file system of FS_MIB (4 GiB at least, so that
