@@ -26,6 +26,7 @@ struct JoinRun {
   std::uint64_t written;
   std::int32_t bound;
   ClosingBatch copied;  // segments done with, closed a batch at a time
+  platform::WriteBehind write_behind;
 };
 
 // The stored name comes from a file anybody may have made: it must name a
@@ -106,6 +107,7 @@ void CreateOutput(JoinRun& run) {
   switch (platform::BeginReplacement(InSetFolder(run.set, run.output_path), run.old_output,
                                      &run.output)) {
     case platform::ReplacementStart::kStarted:
+      if (run.set.first_size >= kEarlyWriteBackSize) platform::BeginWriteBehind(run.write_behind);
       return;
     case platform::ReplacementStart::kTooLong:
       FailPathTooLong(run.frame);
@@ -154,7 +156,9 @@ void RequireCopied(JoinRun& run, const CopyOutcome& outcome, std::uint64_t count
 void FinishSegment(JoinRun& run, platform::FileHandle segment, std::uint64_t count) {
   // The medium starts taking what is bound while the next segment is copied,
   // so that the flush at the end finds little left to do.
-  if (count >= kEarlyWriteBackSize) platform::StartWriteBack(run.output.file, run.written, count);
+  if (count >= kEarlyWriteBackSize) {
+    platform::StartWriteBack(run.write_behind, run.output.file, run.written, count);
+  }
   run.written += count;
   CloseSoon(run.copied, segment);
   Say(run.frame, kDoneFormat, kDone);
@@ -209,6 +213,7 @@ void BindLaterSegments(JoinRun& run, platform::CopyBuffer buffer) {
 // The output is flushed before it takes its name, and the name before the
 // success is told: "Successfully" means the file is on the medium.
 void FinishOutput(JoinRun& run) {
+  platform::EndWriteBehind(run.write_behind);
   CloseBatch(run.copied);
   switch (platform::CommitReplacement(&run.output)) {
     case platform::ReplacementEnd::kCommitted:
@@ -249,6 +254,7 @@ void JoinSegments(RunFrame& frame, const JoinerSet& set) {
               {},
               0,
               0,
+              {},
               {}};
   ComposeOutputPath(run);
   RefuseSpecialOutput(run);

@@ -145,10 +145,27 @@ extern const bool kFlushesWholeFileSystems;
 // Puts everything written to the file system `file_on_it` lies on, names
 // included, on the medium; false when it fails or cannot be done here.
 bool FlushFileSystem(FileHandle file_on_it);
-// Starts writing `length` bytes of `file` from `offset` to the medium and
-// returns without waiting (Linux: sync_file_range), so that the flush at the
-// end finds little left to do; elsewhere it does nothing. Not a flush.
-void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length);
+// Writes what a run has written to the medium while the run goes on, so
+// that the flush at the end finds little left to do. On Linux a thread of
+// its own calls sync_file_range on a copy of each handle it is given: the
+// write-back of one segment and the copy of the next take a core each,
+// where one thread would take turns. A few requests at most are in hand
+// (each holds a descriptor); the next waits for one of them. Without the
+// thread the write-back starts on the caller's; elsewhere nothing happens.
+// Not a flush, and no failure of the run: the flush at the end decides.
+struct WriteBehind {
+  int requests = -1;  // to the thread: one handle and range per request
+  int requests_read = -1;
+  int done = -1;  // from the thread: one byte per request done
+  int done_read = -1;
+  int in_hand = 0;
+  alignas(8) unsigned char thread[16] = {};
+};
+void BeginWriteBehind(WriteBehind& behind);
+void StartWriteBack(WriteBehind& behind, FileHandle file, std::uint64_t offset,
+                    std::uint64_t length);
+// Waits for the requests in hand and ends the thread.
+void EndWriteBehind(WriteBehind& behind);
 
 // A file's new contents, written under a temporary name in the target's
 // folder and put in the target's place in one step once whole, so that until

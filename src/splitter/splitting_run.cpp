@@ -27,6 +27,7 @@ struct SplitRun {
   // Many small segments are flushed by one call for their whole file system
   // at the end instead of one call each.
   bool one_flush;
+  platform::WriteBehind write_behind;  // where the flush comes at the end
   // Segment 1 stays open to the end: its signature is written last.
   platform::OverwriteTarget first;
   platform::OverwriteTarget segment;  // the segment being written
@@ -109,6 +110,10 @@ void ChooseFlushes(SplitRun& run) {
   run.folder = platform::OpenFolder(run.settings.program_directory);
   run.one_flush =
       platform::kFlushesWholeFileSystems && run.segment_count > kSegmentsFlushedOneByOne;
+  if (run.one_flush &&
+      static_cast<std::uint64_t>(run.settings.segment_size) >= kEarlyWriteBackSize) {
+    platform::BeginWriteBehind(run.write_behind);
+  }
 }
 
 // The names of the set on the medium: its folder flushed, or where that
@@ -153,7 +158,7 @@ void CloseSegment(SplitRun& run) {
   // of some size as soon as it is whole, while the next one is written.
   if (run.one_flush &&
       static_cast<std::uint64_t>(run.settings.segment_size) >= kEarlyWriteBackSize) {
-    platform::StartWriteBack(run.segment.file, 0, 0);
+    platform::StartWriteBack(run.write_behind, run.segment.file, 0, 0);
   }
   const bool flushed = run.one_flush || platform::FlushFile(run.segment.file);
   if (!platform::CloseFile(run.segment.file) || !flushed) {
@@ -223,6 +228,7 @@ void CopySegments(SplitRun& run, std::uint64_t header_length, platform::CopyBuff
 // Every member's bytes and every name on the medium before the signature
 // makes it a set.
 void FlushSet(SplitRun& run) {
+  platform::EndWriteBehind(run.write_behind);
   const bool flushed = run.one_flush ? platform::FlushFileSystem(run.first.file)
                                      : platform::FlushFile(run.first.file) && FlushNames(run);
   if (!flushed) FailCannotWriteSegment(run.frame, run.segment_path);
@@ -298,6 +304,7 @@ void SplitInput(RunFrame& frame, const SplitterSettings& settings) {
                platform::kNoFolder,
                false,
                false,
+               {},
                {platform::kNoFile, 0},
                {platform::kNoFile, 0},
                0,

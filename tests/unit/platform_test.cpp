@@ -246,6 +246,32 @@ TEST_F(PlatformTest, ClosingReadFilesClosesThoseGivenAndNoOther) {
   platform::CloseFile(files[4]);
 }
 
+// The write-behind works on copies of the handles: each file stays the
+// caller's to write and close, more files than it holds at once wait their
+// turn, and its end leaves no descriptor open.
+TEST_F(PlatformTest, AFileHandedToTheWriteBehindStaysTheCallers) {
+  const auto open_count = [] {
+    std::error_code error;
+    fs::directory_iterator entries("/proc/self/fd", error);
+    return error ? 0 : std::distance(entries, fs::directory_iterator());
+  };
+  const auto before = open_count();
+  platform::WriteBehind behind;
+  platform::BeginWriteBehind(behind);
+  for (int k = 0; k < 10; ++k) {
+    const std::string name = "f" + std::to_string(k);
+    platform::FileHandle file = OpenToWrite(Path(name));
+    ASSERT_TRUE(platform::IsOpen(file));
+    ASSERT_TRUE(platform::WriteAt(file, 0, "first", 5));
+    platform::StartWriteBack(behind, file, 0, 5);
+    EXPECT_TRUE(platform::WriteAt(file, 5, " then", 5)) << name;
+    EXPECT_TRUE(platform::CloseFile(file)) << name;
+  }
+  platform::EndWriteBehind(behind);
+  for (int k = 0; k < 10; ++k) EXPECT_EQ(Read("f" + std::to_string(k)), "first then");
+  EXPECT_EQ(open_count(), before);
+}
+
 // A batch keeps its files open until it is full or closed. (A closed
 // handle's number may come back with the next open: each check comes
 // before any further open.)

@@ -13,9 +13,6 @@
 #ifndef TRENZIK_HAVE_SYNCFS
 #define TRENZIK_HAVE_SYNCFS 0
 #endif
-#ifndef TRENZIK_HAVE_SYNC_FILE_RANGE
-#define TRENZIK_HAVE_SYNC_FILE_RANGE 0
-#endif
 #ifndef TRENZIK_HAVE_CLOSE_RANGE
 #define TRENZIK_HAVE_CLOSE_RANGE 0
 #endif
@@ -310,19 +307,6 @@ bool FlushFileSystem(FileHandle file_on_it) {
 #else
   static_cast<void>(file_on_it);
   return false;
-#endif
-}
-
-void StartWriteBack(FileHandle file, std::uint64_t offset, std::uint64_t length) {
-#if TRENZIK_HAVE_SYNC_FILE_RANGE
-  // A failure here is no failure of the run: the flush at the end reports
-  // what the medium refused.
-  sync_file_range(Descriptor(file), static_cast<off_t>(offset), static_cast<off_t>(length),
-                  SYNC_FILE_RANGE_WRITE);
-#else
-  static_cast<void>(file);
-  static_cast<void>(offset);
-  static_cast<void>(length);
 #endif
 }
 

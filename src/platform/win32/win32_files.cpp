@@ -292,7 +292,10 @@ const bool kFlushesWholeFileSystems = false;
 bool FlushFileSystem(FileHandle /*file_on_it*/) { return false; }
 
 // Windows writes back on its own schedule; FlushFileBuffers does the rest.
-void StartWriteBack(FileHandle /*file*/, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
+void BeginWriteBehind(WriteBehind& /*behind*/) {}
+void StartWriteBack(WriteBehind& /*behind*/, FileHandle /*file*/, std::uint64_t /*offset*/,
+                    std::uint64_t /*length*/) {}
+void EndWriteBehind(WriteBehind& /*behind*/) {}
 
 bool LastFailureWasNoRoom() {
   const DWORD error = GetLastError();
