@@ -86,7 +86,8 @@ pthread_t& ThreadOf(WriteBehind& behind) {
 }  // namespace
 
 void BeginWriteBehind(WriteBehind& behind) {
-#if TRENZIK_HAVE_SYNC_FILE_RANGE
+  // Without sync_file_range a thread would have nothing to do.
+  if (!TRENZIK_HAVE_SYNC_FILE_RANGE) return;
   int requests[2];
   int done[2];
   if (pipe2(requests, O_CLOEXEC) != 0) return;
@@ -110,9 +111,6 @@ void BeginWriteBehind(WriteBehind& behind) {
     CloseBoth(done);
     behind = WriteBehind{};
   }
-#else
-  static_cast<void>(behind);
-#endif
 }
 
 void StartWriteBack(WriteBehind& behind, FileHandle file, std::uint64_t offset,
